@@ -1,0 +1,89 @@
+// Direct access to numpy arrays for the native paths: which arguments qualify,
+// how a point is read, and how results are laid out so that they look exactly
+// like what the numpy path builds.
+#pragma once
+
+#include <pybind11/numpy.h>
+
+#include <cmath>
+#include <optional>
+
+#include "cplx.hpp"
+#include "lu.hpp"
+
+namespace hidden::numeric {
+namespace py = pybind11;
+
+// An exact numpy.ndarray of float64 or complex128 in native byte order,
+// aligned, with at least one point.
+struct ArrayIn {
+    const char* data;
+    Py_ssize_t n;           // points (size of axis 0)
+    Py_ssize_t stride[3];   // bytes
+    Py_ssize_t shape[3];
+    bool complex;
+};
+
+std::optional<ArrayIn> array_in(py::handle obj, int ndim);
+
+// The 2x2 stack [n,2,2] the native paths take.
+inline std::optional<ArrayIn> stack_in(py::handle obj) {
+    auto a = array_in(obj, 3);
+    if (a && (a->shape[1] != 2 || a->shape[2] != 2)) return std::nullopt;
+    return a;
+}
+
+template <class T>
+inline T load(const ArrayIn& a, Py_ssize_t offset, bool& finite) {
+    const char* p = a.data + offset;
+    if constexpr (is_complex<T>::value) {
+        T v;
+        if (a.complex) {
+            v = {reinterpret_cast<const double*>(p)[0], reinterpret_cast<const double*>(p)[1]};
+        } else {
+            v = {*reinterpret_cast<const double*>(p), 0.0};
+        }
+        finite &= std::isfinite(v.re) && std::isfinite(v.im);
+        return v;
+    } else {
+        const double v = *reinterpret_cast<const double*>(p);
+        finite &= std::isfinite(v);
+        return v;
+    }
+}
+
+template <class T>
+inline T load_vec(const ArrayIn& a, Py_ssize_t k, bool& finite) {
+    return load<T>(a, k * a.stride[0], finite);
+}
+
+template <class T>
+inline M2<T> load_stack(const ArrayIn& a, Py_ssize_t k, bool& finite) {
+    const Py_ssize_t o = k * a.stride[0];
+    M2<T> m;
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) m.m[i][j] = load<T>(a, o + i * a.stride[1] + j * a.stride[2], finite);
+    return m;
+}
+
+py::dtype dtype_of(bool complex);
+
+// A new C-contiguous array of float64 or complex128.
+py::array new_array(bool complex, std::initializer_list<Py_ssize_t> shape);
+
+// The stack numpy builds from four [n] vectors with
+// np.array([[x00, x01], [x10, x11]]).swapaxes(0, 1).T: a [n,2,2] view of a
+// [2,2,n] array. plane[2*i+j] holds x_ij.
+struct Assembled {
+    py::array view;
+    char* plane[4];
+
+    template <class T>
+    void store(Py_ssize_t k, const M2<T>& r) {
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) reinterpret_cast<T*>(plane[2 * i + j])[k] = r.m[i][j];
+    }
+};
+Assembled new_assembled(bool complex, Py_ssize_t n);
+
+}  // namespace hidden::numeric

@@ -1,0 +1,35 @@
+#include "paths.hpp"
+
+namespace hidden::numeric {
+
+static py::handle full_slice() {
+    static PyObject* s = PySlice_New(nullptr, nullptr, nullptr);
+    return s;
+}
+
+py::object NumpyPath::at(py::handle s, int i, int j) {
+    return s[py::make_tuple(full_slice(), i, j)];
+}
+
+py::object NumpyPath::det(py::handle s) { return global(Name::det)(s); }
+
+py::object NumpyPath::ones_for(py::handle s) {
+    py::object ones = global(Name::np).attr("ones");
+    py::object n = s.attr("shape")[py::int_(0)];
+    return ones(n);
+}
+
+py::object NumpyPath::assemble(py::handle x00, py::handle x01, py::handle x10, py::handle x11) {
+    py::object array = global(Name::np).attr("array");
+    py::list rows;
+    py::list r0, r1;
+    r0.append(x00);
+    r0.append(x01);
+    r1.append(x10);
+    r1.append(x11);
+    rows.append(r0);
+    rows.append(r1);
+    return array(rows).attr("swapaxes")(0, 1).attr("T");
+}
+
+}  // namespace hidden::numeric

@@ -1,0 +1,196 @@
+// The function type: one small type with vectorcall for all module functions.
+// It carries the attributes of a Python function that inspect and help() read,
+// including a __code__ that describes the parameters.
+#include <string>
+
+#include "function.hpp"
+
+namespace hidden::shell {
+
+static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    PyObject* bound[kMaxParams];
+    PyObject* kwargs = nullptr;
+    if (!bind(f, args, PyVectorcall_NARGS(nargsf), kwnames, bound, &kwargs)) {
+        add_traceback(f->spec->name, f->spec->line);
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    try {
+        if (f->spec->impl) result = f->spec->impl(Call{bound, kwargs}).release().ptr();
+        else not_built(f->spec->name);
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (py::builtin_exception& e) {
+        e.set_error();
+    } catch (std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    }
+    Py_XDECREF(kwargs);
+    if (!result) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
+        add_traceback(f->spec->name, f->spec->line);
+    }
+    return result;
+}
+
+static void dealloc(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_XDECREF(f->name);
+    Py_XDECREF(f->doc);
+    Py_XDECREF(f->defaults);
+    Py_XDECREF(f->params);
+    Py_XDECREF(f->code);
+    PyObject_Free(self);
+}
+
+static PyObject* repr(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    return PyUnicode_FromFormat("<function %U at %p>", f->name, self);
+}
+
+static PyObject* get_name(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->name);
+}
+static PyObject* get_doc(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->doc);
+}
+static PyObject* get_defaults(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->defaults);
+}
+static PyObject* get_none(PyObject*, void*) { Py_RETURN_NONE; }
+static PyObject* get_module(PyObject*, void*) { return PyUnicode_FromString("orvane_ex.hidden"); }
+
+// Source of a def with this function's parameter list, compiled once to give
+// __code__ the argument counts, names and flags inspect.signature reads.
+static std::string def_source(const FunctionSpec& s) {
+    std::string src = "def " + std::string(s.name) + "(";
+    for (size_t i = 0; i < s.params.size(); ++i) {
+        if (i) src += ", ";
+        src += s.params[i];
+    }
+    if (s.form == Form::single) src += ", /";
+    if (s.var_kwargs) src += ", **kwargs";
+    src += "): pass\n";
+    return src;
+}
+
+static PyObject* get_code(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (!f->code) {
+        std::string src = def_source(*f->spec);
+        PyObject* mod = Py_CompileString(src.c_str(), "orvane_ex\\hidden", Py_file_input);
+        if (!mod) return nullptr;
+        PyObject* consts = PyObject_GetAttrString(mod, "co_consts");
+        Py_DECREF(mod);
+        if (!consts) return nullptr;
+        PyObject* def = nullptr;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(consts) && !def; ++i)
+            if (PyCode_Check(PyTuple_GET_ITEM(consts, i))) def = PyTuple_GET_ITEM(consts, i);
+        if (!def) {
+            Py_DECREF(consts);
+            PyErr_SetString(PyExc_SystemError, "no code object for the signature");
+            return nullptr;
+        }
+        PyObject* replace = PyObject_GetAttrString(def, "replace");
+        Py_DECREF(consts);
+        if (!replace) return nullptr;
+        PyObject* kw = Py_BuildValue("{s:i}", "co_firstlineno", f->spec->line);
+        PyObject* empty = PyTuple_New(0);
+        if (kw && empty) f->code = PyObject_Call(replace, empty, kw);
+        Py_XDECREF(kw);
+        Py_XDECREF(empty);
+        Py_DECREF(replace);
+        if (!f->code) return nullptr;
+    }
+    return Py_NewRef(f->code);
+}
+
+static PyObject* reduce(PyObject* self, PyObject*) {
+    // Pickled by reference, like any module-level function.
+    return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->name);
+}
+
+static PyGetSetDef getset[] = {
+    {"__name__", get_name, nullptr, nullptr, nullptr},
+    {"__qualname__", get_name, nullptr, nullptr, nullptr},
+    {"__doc__", get_doc, nullptr, nullptr, nullptr},
+    {"__defaults__", get_defaults, nullptr, nullptr, nullptr},
+    {"__kwdefaults__", get_none, nullptr, nullptr, nullptr},
+    {"__module__", get_module, nullptr, nullptr, nullptr},
+    {"__code__", get_code, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+static PyMethodDef methods[] = {
+    {"__reduce__", reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+static PyTypeObject function_type;  // filled in by ready_function_type
+
+int ready_function_type() {
+    PyTypeObject& t = function_type;
+    if (t.tp_flags & Py_TPFLAGS_READY) return 0;
+    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
+    t.tp_name = "orvane_ex.hidden.function";
+    t.tp_basicsize = sizeof(FunctionObject);
+    t.tp_dealloc = dealloc;
+    t.tp_vectorcall_offset = offsetof(FunctionObject, vectorcall);
+    t.tp_repr = repr;
+    t.tp_call = PyVectorcall_Call;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL;
+    t.tp_methods = methods;
+    t.tp_getset = getset;
+    return PyType_Ready(&t);
+}
+
+PyObject* make_function(const FunctionSpec& spec) {
+    auto* f = PyObject_New(FunctionObject, &function_type);
+    if (!f) return nullptr;
+    f->vectorcall = vectorcall;
+    f->spec = &spec;
+    f->name = PyUnicode_InternFromString(spec.name);
+    f->doc = spec.doc ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
+    f->nparams = Py_ssize_t(spec.params.size());
+    f->nrequired = f->nparams - Py_ssize_t(spec.defaults.size());
+    f->params = PyTuple_New(f->nparams);
+    f->code = nullptr;
+    f->defaults = nullptr;
+    PyObject* self = reinterpret_cast<PyObject*>(f);
+    if (!f->name || !f->doc || !f->params) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < f->nparams; ++i) {
+        PyObject* p = PyUnicode_InternFromString(spec.params[size_t(i)]);
+        if (!p) {
+            Py_DECREF(self);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(f->params, i, p);
+    }
+    if (spec.defaults.empty()) {
+        f->defaults = Py_NewRef(Py_None);
+    } else {
+        f->defaults = PyTuple_New(Py_ssize_t(spec.defaults.size()));
+        if (!f->defaults) {
+            Py_DECREF(self);
+            return nullptr;
+        }
+        for (size_t i = 0; i < spec.defaults.size(); ++i) {
+            try {
+                PyTuple_SET_ITEM(f->defaults, Py_ssize_t(i), spec.defaults[i]().release().ptr());
+            } catch (py::error_already_set& e) {
+                e.restore();
+                Py_DECREF(self);
+                return nullptr;
+            }
+        }
+    }
+    return self;
+}
+
+}  // namespace hidden::shell
