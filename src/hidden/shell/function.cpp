@@ -108,6 +108,13 @@ static PyObject* get_code(PyObject* self, void*) {
     return Py_NewRef(f->code);
 }
 
+// Like a Python function, binds as a method when found on an instance; this
+// also makes inspect and pydoc treat it as a routine.
+static PyObject* descr_get(PyObject* self, PyObject* obj, PyObject*) {
+    if (!obj || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
 static PyObject* reduce(PyObject* self, PyObject*) {
     // Pickled by reference, like any module-level function.
     return Py_NewRef(reinterpret_cast<FunctionObject*>(self)->name);
@@ -144,6 +151,7 @@ int ready_function_type() {
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL;
     t.tp_methods = methods;
     t.tp_getset = getset;
+    t.tp_descr_get = descr_get;
     return PyType_Ready(&t);
 }
 

@@ -1,0 +1,198 @@
+"""Argument binding: every function, every kind of wrong call, exact texts."""
+import inspect
+import pickle
+import traceback
+
+import numpy as np
+import pytest
+
+from orvane_ex import hidden
+
+# name: (definition line, parameters, number of defaults, call form)
+TABLE = {
+    "beep": (27, [], 0, "none"),
+    "userMsg": (31, ["msg"], 0, "single"),
+    "readSnP": (40, ["path", "freq_desired", "kind"], 2, "normal"),
+    "writeSnP": (99, ["freq_vec", "S_data", "path", "freq_unit"], 1, "normal"),
+    "S2T": (116, ["S"], 0, "single"),
+    "T2S": (126, ["T"], 0, "single"),
+    "measure1Port": (136, ["orvane", "settings", "tx"], 0, "normal"),
+    "ab2G": (152, ["rec", "ports"], 0, "normal"),
+    "measure2Port": (174, ["orvane", "settings", "ports"], 0, "normal"),
+    "ab2S_SwitchCorrect": (200, ["rec_tx1", "rec_tx2", "ports"], 0, "normal"),
+    "ab2S": (227, ["rec_tx1", "rec_tx2", "ports"], 0, "normal"),
+    "getIdealSparams": (243, ["num_pts"], 0, "single"),
+    "get1PortResponseModel": (266, ["G", "Gm"], 0, "normal"),
+    "get2PortResponseModel": (277, ["G1", "G1m", "G2", "G2m", "T", "Tm"], 0, "normal"),
+    "correctResponse": (297, ["Sm", "H"], 0, "normal"),
+    "prompt1PortMeasure": (308, ["orvane", "settings", "ports", "tx", "name"], 1, "normal"),
+    "prompt2PortMeasure": (331, ["orvane", "settings", "ports", "name", "sw_corr"], 2, "normal"),
+    "get1PortModel": (354, ["G", "Gm"], 0, "normal"),
+    "correct1Port": (373, ["Gm", "err_terms"], 0, "normal"),
+    "prompt1PortSOL": (387, ["orvane", "settings", "ports", "tx"], 0, "normal"),
+    "prompt2PortSOLT": (409, ["orvane", "settings", "ports", "isolation", "sw_corr"], 2, "normal"),
+    "get8TermModel": (434, ["G1", "Gm1", "G2", "Gm2", "T", "Tm"], 0, "normal"),
+    "get8TermModelUThru": (463, ["G1", "Gm1", "G2", "Gm2", "Tm", "freq_vec", "phys_length"], 1, "normal"),
+    "correct8Term": (499, ["Sm", "A", "B", "q"], 0, "normal"),
+    "get12TermModel": (515, ["G1", "Gm1", "G2", "Gm2", "T", "Tm", "isolation"], 1, "normal"),
+    "correct12Term": (555, ["Sm", "fwd_terms", "rev_terms"], 0, "normal"),
+    "deEmbed": (578, ["S_A_DUT_B", "S_A", "S_B"], 2, "normal"),
+    "getPortExtModel": (614, ["gamma", "gamma_listed"], 0, "normal"),
+    "correctPortExt": (625, ["S_ext_dut", "e10e01", "port_num"], 0, "normal"),
+    "plotCompareDb": (655, ["freq_vec", "S_array", "title_array", "settings_str"], 1, "normal"),
+    "plotCompareDeg": (675, ["freq_vec", "S_array", "title_array", "settings_str"], 1, "normal"),
+    "plotCompareDbDeg": (695, ["freq_vec", "S_array", "title_array", "settings_str"], 1, "normal"),
+}
+DEFAULTS = {
+    "readSnP": (None, "dB"), "writeSnP": ("Hz",), "prompt1PortMeasure": ("",),
+    "prompt2PortMeasure": ("DUT", True), "prompt2PortSOLT": (False, True),
+    "get8TermModelUThru": (0.05,), "get12TermModel": (None,), "deEmbed": ([], []),
+    "plotCompareDb": (None,), "plotCompareDeg": (None,), "plotCompareDbDeg": (None,),
+}
+NORMAL = [n for n, t in TABLE.items() if t[3] == "normal"]
+
+
+def count_text(name, given):
+    _, params, ndef, _ = TABLE[name]
+    lo, hi = len(params) - ndef, len(params)
+    exact = lo == hi
+    if given < lo:
+        word, n = ("exactly" if exact else "at least"), lo
+    else:
+        word, n = ("exactly" if exact else "at most"), hi
+    return f"{name}() takes {word} {n} positional argument{'' if n == 1 else 's'} ({given} given)"
+
+
+def wrong_calls():
+    """(name, args, kwargs, expected text) for every function."""
+    for name, (_, params, ndef, form) in TABLE.items():
+        if form == "none":
+            yield name, (1,), {}, "beep() takes no arguments (1 given)"
+            yield name, (1, 2), {}, "beep() takes no arguments (2 given)"
+            yield name, (), {"x": 1}, "beep() takes no keyword arguments"
+        elif form == "single":
+            yield name, (), {}, f"{name}() takes exactly one argument (0 given)"
+            yield name, (1, 2), {}, f"{name}() takes exactly one argument (2 given)"
+            yield name, (), {params[0]: 1}, f"{name}() takes no keyword arguments"
+            yield name, (1,), {"x": 1}, f"{name}() takes no keyword arguments"
+        else:
+            nreq = len(params) - ndef
+            args = tuple(range(len(params)))
+            yield name, args[: nreq - 1], {}, count_text(name, nreq - 1)
+            yield name, args + (0,), {}, count_text(name, len(params) + 1)
+            yield name, args + (0,), {params[0]: 1}, count_text(name, len(params) + 1)
+            # the first missing required parameter decides the count reported
+            yield name, (), {p: 1 for p in params[1:]}, count_text(name, 0)
+            if nreq >= 2:
+                yield name, args[:1], {p: 1 for p in params[2:]}, count_text(name, 1)
+            yield name, args[:nreq], {params[0]: 1}, \
+                f"{name}() got multiple values for keyword argument '{params[0]}'"
+            if name != "correct12Term":
+                yield name, args[:nreq], {"bogus": 1}, f"{name}() got an unexpected keyword argument 'bogus'"
+            if ndef:
+                yield name, args[:nreq], {params[-1]: 1, "zz": 2}, \
+                    f"{name}() got an unexpected keyword argument 'zz'"
+
+
+@pytest.mark.parametrize("name,args,kwargs,text", list(wrong_calls()))
+def test_wrong_call_text(name, args, kwargs, text):
+    with pytest.raises(TypeError) as info:
+        getattr(hidden, name)(*args, **kwargs)
+    assert str(info.value) == text
+    entry = traceback.extract_tb(info.tb)[-1]
+    assert (entry.name, entry.filename, entry.lineno) == (f"orvane_ex.hidden.{name}", "orvane_ex\\hidden",
+                                                          TABLE[name][0])
+
+
+def test_documented_examples():
+    rec, ports = {}, {}
+    cases = [
+        (lambda: hidden.ab2G(rec), "ab2G() takes exactly 2 positional arguments (1 given)"),
+        (lambda: hidden.ab2G(ports=ports), "ab2G() takes exactly 2 positional arguments (0 given)"),
+        (lambda: hidden.ab2G(rec, ports, rec=rec), "ab2G() got multiple values for keyword argument 'rec'"),
+        (lambda: hidden.ab2G(rec, ports, tx=1), "ab2G() got an unexpected keyword argument 'tx'"),
+        (lambda: hidden.readSnP(), "readSnP() takes at least 1 positional argument (0 given)"),
+        (lambda: hidden.readSnP("p", None, "dB", 4), "readSnP() takes at most 3 positional arguments (4 given)"),
+        (lambda: hidden.prompt1PortSOL(1, 2), "prompt1PortSOL() takes exactly 4 positional arguments (2 given)"),
+        (lambda: hidden.getIdealSparams(num_pts=3), "getIdealSparams() takes no keyword arguments"),
+    ]
+    for call, text in cases:
+        with pytest.raises(TypeError, match="^" + text.replace("(", r"\(").replace(")", r"\)") + "$"):
+            call()
+
+
+@pytest.mark.parametrize("name", NORMAL)
+def test_all_keyword_call_binds(name):
+    # Binding succeeds; whatever comes after is the function's own business.
+    _, params, ndef, _ = TABLE[name]
+    kwargs = {p: object() for p in reversed(params)}
+    try:
+        getattr(hidden, name)(**kwargs)
+    except TypeError as e:
+        assert "argument" not in str(e) or "positional argument" not in str(e), e
+    except Exception:
+        pass
+
+
+def test_keyword_forms_of_built_functions(rng):
+    S = rng.standard_normal((4, 2, 2)) + 0j
+    ports = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
+    rec = {k: rng.standard_normal(4) + 1j for k in range(1, 7)}
+    assert np.array_equal(hidden.ab2S(ports=ports, rec_tx2=rec, rec_tx1=rec), hidden.ab2S(rec, rec, ports))
+    assert np.array_equal(hidden.ab2S_SwitchCorrect(rec, rec_tx2=rec, ports=ports),
+                          hidden.ab2S_SwitchCorrect(rec, rec, ports))
+    assert hidden.ab2G(ports=ports, rec=rec) is None
+    assert hidden.S2T(S).shape == (4, 2, 2)
+
+
+def test_correct12Term_accepts_extra_keywords():
+    with pytest.raises(NotImplementedError):
+        hidden.correct12Term(1, 2, 3, anything=4, more=5)
+    with pytest.raises(NotImplementedError):
+        hidden.correct12Term(rev_terms=3, fwd_terms=2, Sm=1, extra=0)
+
+
+@pytest.mark.parametrize("name", list(TABLE))
+def test_function_attributes(name):
+    f = getattr(hidden, name)
+    line, params, ndef, form = TABLE[name]
+    assert f.__name__ == f.__qualname__ == name
+    assert f.__module__ == "orvane_ex.hidden"
+    assert f.__kwdefaults__ is None
+    assert f.__defaults__ == (DEFAULTS[name] if ndef else None)
+    assert f.__code__.co_firstlineno == line
+    sig = inspect.signature(f)
+    assert list(sig.parameters)[: len(params)] == params
+    kinds = {p.kind for p in sig.parameters.values()}
+    if form == "single":
+        assert kinds == {inspect.Parameter.POSITIONAL_ONLY}
+    elif name == "correct12Term":
+        assert str(sig) == "(Sm, fwd_terms, rev_terms, **kwargs)"
+    elif params:
+        assert kinds == {inspect.Parameter.POSITIONAL_OR_KEYWORD}
+    if name != "beep":
+        assert f.__doc__.startswith(("\n", " ")) and len(f.__doc__) > 40
+    assert pickle.loads(pickle.dumps(f)) is f
+
+
+def test_defaults_created_once():
+    a, b = hidden.deEmbed.__defaults__
+    assert a == [] and b == [] and a is not b
+    assert hidden.deEmbed.__defaults__[0] is a
+    assert str(inspect.signature(hidden.deEmbed)) == "(S_A_DUT_B, S_A=[], S_B=[])"
+    assert str(inspect.signature(hidden.get8TermModelUThru)).endswith("phys_length=0.05)")
+
+
+@pytest.mark.parametrize("name", [n for n in TABLE if n not in
+                                  {"beep", "S2T", "T2S", "getIdealSparams", "ab2G", "ab2S", "ab2S_SwitchCorrect"}])
+def test_functions_not_built_yet_say_so(name):
+    _, params, ndef, _ = TABLE[name]
+    with pytest.raises(NotImplementedError, match=f"^{name} is not built yet$") as info:
+        getattr(hidden, name)(*range(len(params) - ndef))
+    assert traceback.extract_tb(info.tb)[-1].name == f"orvane_ex.hidden.{name}"
+
+
+def test_help_shows_signature():
+    import pydoc
+    text = pydoc.render_doc(hidden.get12TermModel, renderer=pydoc.plaintext)
+    assert "get12TermModel(G1, Gm1, G2, Gm2, T, Tm, isolation=None)" in text
