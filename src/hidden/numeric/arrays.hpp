@@ -43,7 +43,7 @@ inline T load(const ArrayIn& a, Py_ssize_t offset, bool& finite) {
         } else {
             v = {*reinterpret_cast<const double*>(p), 0.0};
         }
-        finite &= std::isfinite(v.re) && std::isfinite(v.im);
+        finite &= std::isfinite(v.re) & std::isfinite(v.im);
         return v;
     } else {
         const double v = *reinterpret_cast<const double*>(p);

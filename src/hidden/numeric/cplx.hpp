@@ -1,6 +1,7 @@
 // complex128 arithmetic that rounds exactly as numpy's loops do, so that the
 // native path and the numpy path agree to the last bit on element-wise work.
-//  - division: Smith's method with numpy's branch on |re| >= |im|;
+//  - division: Smith's method with numpy's branch on |re| >= |im|, numpy's
+//    special case for 0/0 aside (see operator/);
 //  - multiplication: (ac - bd, ad + bc), or, where numpy's SIMD loop fuses it,
 //    fma(a, c, -(b d)) and fma(a, d, b c). Which one numpy uses depends on the
 //    CPU it dispatched to; probe.cpp finds out once at import.
@@ -29,18 +30,22 @@ inline Cx<F> operator*(Cx<F> a, Cx<F> b) {
     }
 }
 
+// numpy's branches, written as selections so that the work that depends only
+// on the divisor (rat, scl) is shared by every division by the same value.
+// A zero divisor is not special-cased: 0/0 raises the invalid flag, and any
+// flag sends the call to numpy, which then produces its own inf/nan.
 template <bool F>
 inline Cx<F> operator/(Cx<F> a, Cx<F> b) {
-    const double br_abs = std::fabs(b.re), bi_abs = std::fabs(b.im);
-    if (br_abs >= bi_abs) {
-        if (br_abs == 0 && bi_abs == 0) return {a.re / br_abs, a.im / br_abs};
-        const double rat = b.im / b.re;
-        const double scl = 1.0 / (b.re + b.im * rat);
-        return {(a.re + a.im * rat) * scl, (a.im - a.re * rat) * scl};
-    }
-    const double rat = b.re / b.im;
-    const double scl = 1.0 / (b.im + b.re * rat);
-    return {(a.re * rat + a.im) * scl, (a.im * rat - a.re) * scl};
+    const bool re_major = std::fabs(b.re) >= std::fabs(b.im);
+    const double p = re_major ? b.re : b.im;
+    const double q = re_major ? b.im : b.re;
+    const double rat = q / p;
+    const double scl = 1.0 / (p + q * rat);
+    const double x = re_major ? a.re : a.im;
+    const double y = re_major ? a.im : a.re;
+    const double re = x + y * rat;  // a.re + a.im*rat, or a.im + a.re*rat (= a.re*rat + a.im)
+    const double im = re_major ? a.im - a.re * rat : a.im * rat - a.re;
+    return {re * scl, im * scl};
 }
 
 // A real operand meets a complex one as numpy casts it: x + 0j.

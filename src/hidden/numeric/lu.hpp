@@ -12,26 +12,20 @@ struct M2 {
     T m[2][2];
 };
 
+// det via getrf's LU: the row with the larger |re| + |im| in column 0 pivots.
 template <class T>
 inline T det2(const M2<T>& a, bool& singular) {
-    const T &a00 = a.m[0][0], &a01 = a.m[0][1], &a10 = a.m[1][0], &a11 = a.m[1][1];
-    if (abs1(a10) > abs1(a00)) {
-        const T l = a00 / a10;
-        const T lu = l * a11;
-        const T u = a01 - lu;
-        singular |= is_zero(u);
-        const T d = a10 * u;
-        return -d;
-    }
-    if (is_zero(a00)) {
-        singular = true;
-        return a00;
-    }
-    const T l = a10 / a00;
-    const T lu = l * a01;
-    const T u = a11 - lu;
-    singular |= is_zero(u);
-    return a00 * u;
+    const bool swap = abs1(a.m[1][0]) > abs1(a.m[0][0]);
+    const T pivot = swap ? a.m[1][0] : a.m[0][0];
+    const T other = swap ? a.m[0][0] : a.m[1][0];
+    const T upper = swap ? a.m[1][1] : a.m[0][1];  // pivot row, column 1
+    const T lower = swap ? a.m[0][1] : a.m[1][1];
+    const T l = other / pivot;
+    const T lu = l * upper;
+    const T u = lower - lu;
+    singular |= is_zero(pivot) || is_zero(u);
+    const T d = pivot * u;
+    return swap ? -d : d;
 }
 
 }  // namespace hidden::numeric
