@@ -57,6 +57,8 @@ def both_paths(func, *args, **kwargs):
 def run_python(code, tmp_path=None, env=None, timeout=300):
     """Runs code in a fresh interpreter; returns the CompletedProcess."""
     full_env = {k: v for k, v in os.environ.items() if k not in ("MPLBACKEND", "DISPLAY", "WAYLAND_DISPLAY")}
+    if full_env.get("PYTHONPATH"):
+        full_env["PYTHONPATH"] = os.pathsep.join(os.path.abspath(p) for p in full_env["PYTHONPATH"].split(os.pathsep))
     full_env.update(env or {})
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],

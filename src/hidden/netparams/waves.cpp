@@ -1,5 +1,7 @@
 // ab2G, ab2S and ab2S_SwitchCorrect: wave recordings to reflection
 // coefficients and S-parameter stacks.
+#include <cstring>
+
 #include "formulas.hpp"
 #include "netparams.hpp"
 
@@ -59,13 +61,15 @@ static bool int_keyed(PyObject* d) {
 
 // ports[key] from an exact dict, when it is an exact int.
 static PyObject* port_of(PyObject* ports, const char* key) {
-    PyObject* k = PyUnicode_InternFromString(key);  // interned once, then found in the table
-    if (!k) {
+    static PyObject* keys[6] = {};
+    static const char* const names[6] = {"Tx1", "Tx2", "Rx1A", "Rx1B", "Rx2A", "Rx2B"};
+    int i = 0;
+    while (i < 5 && std::strcmp(names[i], key) != 0) ++i;
+    if (!keys[i] && !(keys[i] = PyUnicode_InternFromString(key))) {
         PyErr_Clear();
         return nullptr;
     }
-    PyObject* v = PyDict_GetItemWithError(ports, k);
-    Py_DECREF(k);
+    PyObject* v = PyDict_GetItemWithError(ports, keys[i]);
     if (!v) PyErr_Clear();
     return v && PyLong_CheckExact(v) ? v : nullptr;
 }

@@ -33,17 +33,35 @@ py::dtype dtype_of(bool complex) {
     return complex ? c128 : f64;
 }
 
+// PyArray_NewFromDescr without pybind11's conversions: these sit on the
+// per-call path of every native result.
+static py::array new_from_descr(bool complex, int nd, Py_ssize_t* shape, Py_ssize_t* strides, void* data,
+                                PyObject* base) {
+    auto& api = py::detail::npy_api::get();
+    PyObject* descr = dtype_of(complex).inc_ref().ptr();  // stolen
+    const int flags = data ? (api.NPY_ARRAY_WRITEABLE_ | api.NPY_ARRAY_ALIGNED_) : 0;
+    PyObject* a = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr, nd, shape, strides, data, flags, nullptr);
+    if (!a) throw py::error_already_set();
+    if (base && api.PyArray_SetBaseObject_(a, Py_NewRef(base)) < 0) {
+        Py_DECREF(a);
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::array>(a);
+}
+
 py::array new_array(bool complex, std::initializer_list<Py_ssize_t> shape) {
-    return py::array(dtype_of(complex), std::vector<Py_ssize_t>(shape));
+    Py_ssize_t dims[3];
+    int nd = 0;
+    for (Py_ssize_t d : shape) dims[nd++] = d;
+    return new_from_descr(complex, nd, dims, nullptr, nullptr, nullptr);
 }
 
 Assembled new_assembled(bool complex, Py_ssize_t n) {
     py::array base = new_array(complex, {2, 2, n});
     const Py_ssize_t es = complex ? 16 : 8;
     char* p = static_cast<char*>(base.mutable_data());
-    Assembled out{py::array(dtype_of(complex), {n, Py_ssize_t(2), Py_ssize_t(2)}, {es, 2 * n * es, n * es}, p, base),
-                  {p, p + n * es, p + 2 * n * es, p + 3 * n * es}};
-    return out;
+    Py_ssize_t shape[3] = {n, 2, 2}, strides[3] = {es, 2 * n * es, n * es};
+    return Assembled{new_from_descr(complex, 3, shape, strides, p, base.ptr()), {p, p + n * es, p + 2 * n * es, p + 3 * n * es}};
 }
 
 }  // namespace hidden::numeric
