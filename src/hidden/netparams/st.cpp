@@ -12,7 +12,7 @@ static py::object convert(py::handle s, Formula&& formula) {
         if (auto in = stack_in(s)) {
             py::object r = dispatch(in->complex, [&]<class T>() -> py::object {
                 Assembled out = new_assembled(is_complex<T>::value, in->n);
-                PointPath<T> p;
+                PointPath p;
                 bool finite = true;
                 FpGuard fp;
                 for_points<T>(in->n, [&](Py_ssize_t k) { out.store(k, formula(p, load_stack<T>(*in, k, finite))); });

@@ -36,11 +36,9 @@ struct NumpyWaves : NumpyPath {
     }
 };
 
-template <class T>
-struct PointWaves : PointPath<T> {
-    using Waves = std::array<T, 4>;
-    static T wave(const Waves& w, Rx key) { return w[size_t(key)]; }
-    static Waves waves(const Waves& w) { return w; }
+struct PointWaves : PointPath {
+    template <class V> static V wave(const std::array<V, 4>& w, Rx key) { return w[size_t(key)]; }
+    template <class V> static std::array<V, 4> waves(const std::array<V, 4>& w) { return w; }
 };
 
 // The four receiver vectors of one recording, when the native path can read
@@ -110,11 +108,11 @@ static py::object two_port(const Call& c, NumpyWaves numpy, Formula&& formula) {
             if (uniform) {
                 py::object out = dispatch(complex, [&]<class T>() -> py::object {
                     Assembled S = new_assembled(is_complex<T>::value, n);
-                    PointWaves<T> p;
+                    PointWaves p;
                     bool finite = true;
                     FpGuard fp;
                     for_points<T>(n, [&](Py_ssize_t k) {
-                        typename PointWaves<T>::Waves w1, w2;
+                        std::array<T, 4> w1, w2;
                         for (int i = 0; i < 4; ++i) {
                             w1[size_t(i)] = load_vec<T>(r1->v[i], k, finite);
                             w2[size_t(i)] = load_vec<T>(r2->v[i], k, finite);

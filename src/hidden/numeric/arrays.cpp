@@ -1,6 +1,8 @@
 #include "arrays.hpp"
 
 #include <complex>
+#include <cstdlib>
+#include <utility>
 
 namespace hidden::numeric {
 
@@ -62,6 +64,42 @@ Assembled new_assembled(bool complex, Py_ssize_t n) {
     char* p = static_cast<char*>(base.mutable_data());
     Py_ssize_t shape[3] = {n, 2, 2}, strides[3] = {es, 2 * n * es, n * es};
     return Assembled{new_from_descr(complex, 3, shape, strides, p, base.ptr()), {p, p + n * es, p + 2 * n * es, p + 3 * n * es}};
+}
+
+}  // namespace hidden::numeric
+
+namespace hidden::numeric {
+
+Transposed new_transposed(bool complex, Py_ssize_t rows, Py_ssize_t n) {
+    py::array base = new_array(complex, {rows, n});
+    const Py_ssize_t es = complex ? 16 : 8;
+    char* p = static_cast<char*>(base.mutable_data());
+    Py_ssize_t shape[2] = {n, rows}, strides[2] = {es, n * es};
+    return Transposed{new_from_descr(complex, 2, shape, strides, p, base.ptr()), p};
+}
+
+py::array new_like(const ArrayIn& a, int ndim) {
+    int order[3] = {0, 1, 2};
+    // axes sorted by decreasing stride (stable, so ties keep C order)
+    for (int i = 1; i < ndim; ++i)
+        for (int j = i; j > 0 && std::abs(a.stride[order[j]]) > std::abs(a.stride[order[j - 1]]); --j)
+            std::swap(order[j], order[j - 1]);
+    bool c_order = true;
+    for (int i = 0; i < ndim; ++i) c_order &= order[i] == i;
+    if (c_order) {
+        Py_ssize_t dims[3] = {a.shape[0], a.shape[1], a.shape[2]};
+        return new_from_descr(a.complex, ndim, dims, nullptr, nullptr, nullptr);
+    }
+    const Py_ssize_t es = a.complex ? 16 : 8;
+    Py_ssize_t shape[3], strides[3], step = es;
+    for (int i = ndim - 1; i >= 0; --i) {
+        strides[order[i]] = step;
+        step *= a.shape[order[i]];
+    }
+    for (int i = 0; i < ndim; ++i) shape[i] = a.shape[i];
+    Py_ssize_t base_shape[1] = {step / es};
+    py::array base = new_from_descr(a.complex, 1, base_shape, nullptr, nullptr, nullptr);
+    return new_from_descr(a.complex, ndim, shape, strides, base.mutable_data(), base.ptr());
 }
 
 }  // namespace hidden::numeric

@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 
 #include <cmath>
+#include <array>
 #include <optional>
 
 #include "cplx.hpp"
@@ -66,6 +67,21 @@ inline M2<T> load_stack(const ArrayIn& a, Py_ssize_t k, bool& finite) {
     return m;
 }
 
+// Columns 0..K-1 of row k of a [n, >=K] array.
+template <class V, size_t K>
+inline std::array<V, K> load_row(const ArrayIn& a, Py_ssize_t k, bool& finite) {
+    std::array<V, K> r;
+    for (size_t j = 0; j < K; ++j) r[j] = load<V>(a, k * a.stride[0] + Py_ssize_t(j) * a.stride[1], finite);
+    return r;
+}
+
+// A [n, >=k] matrix (standards, error terms).
+inline std::optional<ArrayIn> columns_in(py::handle obj, Py_ssize_t k) {
+    auto a = array_in(obj, 2);
+    if (a && a->shape[1] < k) return std::nullopt;
+    return a;
+}
+
 py::dtype dtype_of(bool complex);
 
 // A new C-contiguous array of float64 or complex128.
@@ -85,5 +101,17 @@ struct Assembled {
     }
 };
 Assembled new_assembled(bool complex, Py_ssize_t n);
+
+// np.array([row0, ..., row{rows-1}]).T for [n] rows: a [n, rows] view of a
+// [rows, n] array; `base` points at row 0.
+struct Transposed {
+    py::array view;
+    char* base;
+};
+Transposed new_transposed(bool complex, Py_ssize_t rows, Py_ssize_t n);
+
+// A new array shaped like `a` whose axes lie in memory in the order of a's
+// strides, as numpy lays out the result of an element-wise operation.
+py::array new_like(const ArrayIn& a, int ndim);
 
 }  // namespace hidden::numeric

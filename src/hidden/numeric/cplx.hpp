@@ -14,6 +14,8 @@ namespace hidden::numeric {
 template <bool Fused>
 struct Cx {
     double re, im;
+    Cx() = default;
+    constexpr Cx(double r, double i = 0.0) : re(r), im(i) {}
 };
 
 template <bool F> inline Cx<F> operator+(Cx<F> a, Cx<F> b) { return {a.re + b.re, a.im + b.im}; }

@@ -3,6 +3,9 @@
 // leaves the work to numpy, which raises its LinAlgError (or returns 0 for det).
 #pragma once
 
+#include <array>
+#include <utility>
+
 #include "cplx.hpp"
 
 namespace hidden::numeric {
@@ -26,6 +29,91 @@ inline T det2(const M2<T>& a, bool& singular) {
     singular |= is_zero(pivot) || is_zero(u);
     const T d = pivot * u;
     return swap ? -d : d;
+}
+
+}  // namespace hidden::numeric
+
+namespace hidden::numeric {
+
+template <class T>
+inline M2<T> matmul2(const M2<T>& a, const M2<T>& b) {
+    M2<T> r;
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) {
+            const T p0 = a.m[i][0] * b.m[0][j];
+            const T p1 = a.m[i][1] * b.m[1][j];
+            r.m[i][j] = p0 + p1;
+        }
+    return r;
+}
+
+// inv via getrf and getrs on the identity, as numpy.linalg.inv does.
+template <class T>
+inline M2<T> inv2(const M2<T>& a, bool& singular) {
+    const bool swap = abs1(a.m[1][0]) > abs1(a.m[0][0]);
+    const T p0 = swap ? a.m[1][0] : a.m[0][0];
+    const T p1 = swap ? a.m[1][1] : a.m[0][1];
+    const T o0 = swap ? a.m[0][0] : a.m[1][0];
+    const T o1 = swap ? a.m[0][1] : a.m[1][1];
+    const T l = o0 / p0;
+    const T lp1 = l * p1;
+    const T u11 = o1 - lp1;
+    singular |= is_zero(p0) || is_zero(u11);
+    M2<T> r;
+    for (int c = 0; c < 2; ++c) {
+        // permuted right-hand side: column c of the identity
+        const T one{1.0}, zero{0.0};
+        const T y0 = (swap ? c == 1 : c == 0) ? one : zero;
+        const T r1 = (swap ? c == 0 : c == 1) ? one : zero;
+        const T ly0 = l * y0;
+        const T y1 = r1 - ly0;
+        const T x1 = y1 / u11;
+        const T px1 = p1 * x1;
+        const T y0b = y0 - px1;
+        const T x0 = y0b / p0;
+        r.m[0][c] = x0;
+        r.m[1][c] = x1;
+    }
+    return r;
+}
+
+template <class T>
+struct M3 {
+    T m[3][3];
+};
+
+// x of A x = b by LU with partial pivoting on |re| + |im|.
+template <class T>
+inline std::array<T, 3> solve3(M3<T> a, std::array<T, 3> b, bool& singular) {
+    for (int c = 0; c < 3; ++c) {
+        int piv = c;
+        for (int r = c + 1; r < 3; ++r)
+            if (abs1(a.m[r][c]) > abs1(a.m[piv][c])) piv = r;
+        if (piv != c) {
+            for (int j = 0; j < 3; ++j) std::swap(a.m[c][j], a.m[piv][j]);
+            std::swap(b[size_t(c)], b[size_t(piv)]);
+        }
+        singular |= is_zero(a.m[c][c]);
+        for (int r = c + 1; r < 3; ++r) {
+            const T l = a.m[r][c] / a.m[c][c];
+            for (int j = c + 1; j < 3; ++j) {
+                const T lu = l * a.m[c][j];
+                a.m[r][j] = a.m[r][j] - lu;
+            }
+            const T lb = l * b[size_t(c)];
+            b[size_t(r)] = b[size_t(r)] - lb;
+        }
+    }
+    std::array<T, 3> x;
+    for (int r = 2; r >= 0; --r) {
+        T s = b[size_t(r)];
+        for (int j = r + 1; j < 3; ++j) {
+            const T t = a.m[r][j] * x[size_t(j)];
+            s = s - t;
+        }
+        x[size_t(r)] = s / a.m[r][r];
+    }
+    return x;
 }
 
 }  // namespace hidden::numeric

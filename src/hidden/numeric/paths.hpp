@@ -8,6 +8,8 @@
 // leaves the order of operands unspecified where Python goes left to right.
 #pragma once
 
+#include <complex>
+
 #include "arrays.hpp"
 #include "fpguard.hpp"
 #include "probe.hpp"
@@ -17,20 +19,45 @@ namespace hidden::numeric {
 
 struct NumpyPath {
     static py::object at(py::handle s, int i, int j);  // s[:, i, j]
+    static py::object col(py::handle g, int i);         // g[:, i]
     static py::object det(py::handle s);                // det(s)
+    static py::object inv(py::handle s);                // inv(s)
+    static py::object matmul(py::handle a, py::handle b);  // np.matmul(a, b)
     static py::object ones_for(py::handle s);           // np.ones(s.shape[0])
+    static py::object zeros_for(py::handle q);          // np.zeros(q.shape)
     static py::object assemble(py::handle x00, py::handle x01, py::handle x10, py::handle x11);
     static py::object one() { return py::int_(1); }
+    static py::object np_call(const char* name, py::handle x);  // np.<name>(x)
+    static py::object sign(py::handle x) { return np_call("sign", x); }
+    static py::object real(py::handle x) { return np_call("real", x); }
+    static py::object sqrt(py::handle x) { return np_call("sqrt", x); }
+    static py::object angle(py::handle x) { return np_call("angle", x); }
+    static py::object cos(py::handle x) { return np_call("cos", x); }
 };
 
-template <class T>
+// Values are single points: double or Cx.
 struct PointPath {
     bool singular = false;
-    static T at(const M2<T>& s, int i, int j) { return s.m[i][j]; }
-    T det(const M2<T>& s) { return det2(s, singular); }
-    static double ones_for(const M2<T>&) { return 1.0; }
-    static M2<T> assemble(T x00, T x01, T x10, T x11) { return {{{x00, x01}, {x10, x11}}}; }
+    template <class V> static V at(const M2<V>& s, int i, int j) { return s.m[i][j]; }
+    template <class V, size_t N> static V col(const std::array<V, N>& g, int i) { return g[size_t(i)]; }
+    template <class V> V det(const M2<V>& s) { return det2(s, singular); }
+    template <class V> M2<V> inv(const M2<V>& s) { return inv2(s, singular); }
+    template <class V> static M2<V> matmul(const M2<V>& a, const M2<V>& b) { return matmul2(a, b); }
+    template <class X> static double ones_for(const X&) { return 1.0; }
+    template <class X> static double zeros_for(const X&) { return 0.0; }
+    template <class V> static M2<V> assemble(V x00, V x01, V x10, V x11) { return {{{x00, x01}, {x10, x11}}}; }
     static double one() { return 1.0; }
+    static double sign(double x) { return x > 0 ? 1.0 : x < 0 ? -1.0 : x; }
+    template <bool F> static double real(Cx<F> x) { return x.re; }
+    static double real(double x) { return x; }
+    template <bool F> static Cx<F> sqrt(Cx<F> x) {
+        const std::complex<double> r = std::sqrt(std::complex<double>(x.re, x.im));
+        return {r.real(), r.imag()};
+    }
+    static double sqrt(double x) { return std::sqrt(x); }
+    template <bool F> static double angle(Cx<F> x) { return std::atan2(x.im, x.re); }
+    static double angle(double x) { return std::atan2(0.0, x); }
+    static double cos(double x) { return std::cos(x); }
 };
 
 // body(k) for k = 0..n-1, everything it calls inlined into one loop. Complex

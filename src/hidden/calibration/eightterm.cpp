@@ -1,0 +1,120 @@
+// Eight-term models (known thru and unknown thru) and their correction.
+#include "calibration.hpp"
+#include "native.hpp"
+
+namespace hidden::calibration {
+
+// Stores one point of an eight-term model.
+template <class T>
+static void store(Assembled& A, Assembled& B, T* q, Py_ssize_t k, const EightTerm<T>& m) {
+    A.store(k, m.A);
+    B.store(k, m.B);
+    q[k] = m.q;
+}
+
+struct SoltArgs {
+    std::optional<ArrayIn> G1, Gm1, G2, Gm2;
+    explicit SoltArgs(const Call& c)
+        : G1(columns_in(c[0], 3)), Gm1(columns_in(c[1], 3)), G2(columns_in(c[2], 3)), Gm2(columns_in(c[3], 3)) {}
+    template <class T>
+    auto load(Py_ssize_t k, bool& finite) const {
+        return std::array{load_row<T, 3>(*G1, k, finite), load_row<T, 3>(*Gm1, k, finite),
+                          load_row<T, 3>(*G2, k, finite), load_row<T, 3>(*Gm2, k, finite)};
+    }
+};
+
+template <class Point>
+static py::object eight_term_native(const SoltArgs& g, Py_ssize_t n, bool complex, Point&& point) {
+    return run_native(complex, [&]<class T>(CalPoint& p, bool& finite) -> py::object {
+        Assembled A = new_assembled(is_complex<T>::value, n), B = new_assembled(is_complex<T>::value, n);
+        py::array q = new_array(is_complex<T>::value, {n});
+        T* qd = static_cast<T*>(q.mutable_data());
+        for_points<T>(n, [&](Py_ssize_t k) {
+            const auto s = g.template load<T>(k, finite);
+            store(A, B, qd, k, point.template operator()<T>(p, s, k, finite));
+        });
+        return py::make_tuple(A.view, B.view, q);
+    });
+}
+
+py::object get8TermModel(const Call& c) {
+    if (genuine(Name::np, Name::det, Name::inv, Name::solve, Name::S2T, Name::get1PortModel)) {
+        SoltArgs g(c);
+        auto T = stack_in(c[4]), Tm = stack_in(c[5]);
+        if (same_points({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &T, &Tm})) {
+            py::object r = eight_term_native(
+                g, T->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &T, &Tm}),
+                [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& finite) {
+                    return calibration::get8TermModel(p, s[0], s[1], s[2], s[3], load_stack<V>(*T, k, finite),
+                                                      load_stack<V>(*Tm, k, finite));
+                });
+            if (r) return r;
+        }
+    }
+    CalNumpy p;
+    return calibration::get8TermModel(p, c[0], c[1], c[2], c[3], c[4], c[5]);
+}
+
+// A Python number the native path can use as a double without changing it.
+static std::optional<double> exact_double(py::handle x) {
+    if (PyFloat_CheckExact(x.ptr())) return PyFloat_AS_DOUBLE(x.ptr());
+    if (PyLong_CheckExact(x.ptr())) {
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(x.ptr(), &overflow);
+        if (!overflow && v > -(1ll << 53) && v < (1ll << 53)) return double(v);
+    }
+    return std::nullopt;
+}
+
+py::object get8TermModelUThru(const Call& c) {
+    if (genuine(Name::np, Name::det, Name::inv, Name::solve, Name::sp, Name::S2T, Name::get1PortModel)) {
+        SoltArgs g(c);
+        auto Tm = stack_in(c[4]), f = array_in(c[5], 1);
+        auto length = exact_double(c[6]);
+        std::optional<double> light;
+        if (PyObject* v = PyObject_GetAttrString(global(Name::sp).attr("constants").ptr(), "speed_of_light")) {
+            light = exact_double(v);
+            Py_DECREF(v);
+        } else {
+            PyErr_Clear();
+        }
+        if (length && light && same_points({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &Tm, &f}) && !f->complex) {
+            const double pi = py::float_(global(Name::np).attr("pi"));
+            py::object r = eight_term_native(
+                g, Tm->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &Tm}),
+                [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& finite) {
+                    return calibration::get8TermModelUThru(p, s[0], s[1], s[2], s[3], load_stack<V>(*Tm, k, finite),
+                                                           load_vec<double>(*f, k, finite), *length, *light, pi);
+                });
+            if (r) return r;
+        }
+    }
+    CalNumpy p;
+    // phys_length, speed_of_light and pi meet numpy through Python's own arithmetic.
+    return calibration::get8TermModelUThru(p, c[0], c[1], c[2], c[3], c[4], py::reinterpret_borrow<py::object>(c[5]),
+                                           py::reinterpret_borrow<py::object>(c[6]),
+                                           py::object(global(Name::sp).attr("constants").attr("speed_of_light")),
+                                           py::object(global(Name::np).attr("pi")));
+}
+
+py::object correct8Term(const Call& c) {
+    if (genuine(Name::np, Name::inv, Name::det, Name::S2T, Name::T2S)) {
+        auto Sm = stack_in(c[0]), A = stack_in(c[1]), B = stack_in(c[2]), q = array_in(c[3], 1);
+        if (same_points({&Sm, &A, &B, &q})) {
+            const Py_ssize_t n = Sm->n;
+            py::object r = run_native(any_complex({&Sm, &A, &B, &q}), [&]<class T>(CalPoint& p, bool& finite) -> py::object {
+                Assembled S = new_assembled(is_complex<T>::value, n);
+                for_points<T>(n, [&](Py_ssize_t k) {
+                    S.store(k, calibration::correct8Term(p, load_stack<T>(*Sm, k, finite), load_stack<T>(*A, k, finite),
+                                                         load_stack<T>(*B, k, finite), load_vec<T>(*q, k, finite)));
+                });
+                return std::move(S.view);
+            });
+            if (r) return r;
+        }
+    }
+    CalNumpy p;
+    return calibration::correct8Term(p, c[0], c[1], c[2], c[3]);
+}
+
+}  // namespace hidden::calibration
