@@ -81,3 +81,25 @@ def random_stack(rng, n, dtype=complex):
     if dtype is complex:
         s = s + 1j * rng.standard_normal((n, 2, 2))
     return s
+
+
+def cascade(*stacks):
+    """S-parameters of networks in cascade, from the scattering equations."""
+    A = stacks[0]
+    for B in stacks[1:]:
+        d = 1 - A[:, 1, 1] * B[:, 0, 0]
+        S = np.empty(A.shape, complex)
+        S[:, 0, 0] = A[:, 0, 0] + A[:, 0, 1] * A[:, 1, 0] * B[:, 0, 0] / d
+        S[:, 0, 1] = A[:, 0, 1] * B[:, 0, 1] / d
+        S[:, 1, 0] = A[:, 1, 0] * B[:, 1, 0] / d
+        S[:, 1, 1] = B[:, 1, 1] + B[:, 0, 1] * B[:, 1, 0] * A[:, 1, 1] / d
+        A = S
+    return A
+
+
+def close(a, b, rel):
+    """Largest difference relative to the largest value (or to 1 for values below it)."""
+    a, b = np.asarray(a), np.asarray(b)
+    assert a.shape == b.shape
+    err = np.max(np.abs(a - b)) / max(np.max(np.abs(b)), 1.0)
+    assert err <= rel, f"relative error {err:.3g}"

@@ -4,20 +4,9 @@ import warnings
 import numpy as np
 import pytest
 
-from conftest import both_paths, numpy_path, random_stack
+from conftest import both_paths, cascade, numpy_path, random_stack
 
 PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
-
-
-def cascade(A, B):
-    """S-parameters of A followed by B, from the scattering equations."""
-    d = 1 - A[:, 1, 1] * B[:, 0, 0]
-    S = np.empty_like(A, dtype=complex)
-    S[:, 0, 0] = A[:, 0, 0] + A[:, 0, 1] * A[:, 1, 0] * B[:, 0, 0] / d
-    S[:, 0, 1] = A[:, 0, 1] * B[:, 0, 1] / d
-    S[:, 1, 0] = A[:, 1, 0] * B[:, 1, 0] / d
-    S[:, 1, 1] = B[:, 1, 1] + B[:, 0, 1] * B[:, 1, 0] * A[:, 1, 1] / d
-    return S
 
 
 @pytest.mark.parametrize("n", [1, 7, 401])
