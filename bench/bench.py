@@ -47,15 +47,26 @@ def numpy_proxy():
     return proxy
 
 
+def cplx(rng, *shape):
+    return rng.standard_normal(shape) + 1j * rng.standard_normal(shape)
+
+
 def cases(n, rng):
-    S = rng.standard_normal((n, 2, 2)) + 1j * rng.standard_normal((n, 2, 2))
+    S = cplx(rng, n, 2, 2)
 
     def rec(tx):
-        r = {k: rng.standard_normal(n) + 1j * rng.standard_normal(n) for k in range(1, 7)}
+        r = {k: cplx(rng, n) for k in range(1, 7)}
         r[tx][0] = 0
         return r
 
     rec1, rec2 = rec(1), rec(2)
+    G, T = hidden.getIdealSparams(n)
+    Gm1, Gm2 = G + 0.1 * cplx(rng, n, 3), G + 0.1 * cplx(rng, n, 3)
+    Tm = T + 0.1 * cplx(rng, n, 2, 2)
+    f = np.linspace(1e9, 2e9, n)
+    x = hidden.get1PortModel(G, Gm1)
+    A, B, q = hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm)
+    fwd, rev = hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm, Tm * 0.01)
     return {
         "S2T": lambda: hidden.S2T(S),
         "T2S": lambda: hidden.T2S(S),
@@ -63,6 +74,62 @@ def cases(n, rng):
         "ab2G": lambda: hidden.ab2G(rec1, PORTS),
         "ab2S": lambda: hidden.ab2S(rec1, rec2, PORTS),
         "ab2S_SwitchCorrect": lambda: hidden.ab2S_SwitchCorrect(rec1, rec2, PORTS),
+        "get1PortModel": lambda: hidden.get1PortModel(G, Gm1),
+        "correct1Port": lambda: hidden.correct1Port(Gm1[:, 0], x),
+        "get1PortResponseModel": lambda: hidden.get1PortResponseModel(G[:, 0], Gm1[:, 0]),
+        "get2PortResponseModel": lambda: hidden.get2PortResponseModel(G[:, 0], Gm1[:, 0], G[:, 1], Gm2[:, 1], T, Tm),
+        "correctResponse": lambda: hidden.correctResponse(S, Tm),
+        "get8TermModel": lambda: hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm),
+        "get8TermModelUThru": lambda: hidden.get8TermModelUThru(G, Gm1, G, Gm2, Tm, f),
+        "correct8Term": lambda: hidden.correct8Term(S, A, B, q),
+        "get12TermModel": lambda: hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm),
+        "correct12Term": lambda: hidden.correct12Term(S, fwd, rev),
+        "getPortExtModel": lambda: hidden.getPortExtModel(Gm1[:, 0], Gm1[:, 1]),
+        "correctPortExt": lambda: hidden.correctPortExt(S, Gm1[:, 0], 1),
+        "deEmbed": lambda: hidden.deEmbed(S, Tm, Tm),
+    }
+
+
+def whole_calibrations(n, rng):
+    """(ours, scikit-rf's) for building a model from standards and correcting one device."""
+    import skrf
+    from skrf import calibration as cal
+
+    f = np.linspace(1e9, 2e9, n)
+    freq = skrf.Frequency.from_f(f, unit="Hz")
+    net = lambda s: skrf.Network(frequency=freq, s=s, z0=50)  # noqa: E731
+    G, T = hidden.getIdealSparams(n)
+    Gm1, Gm2 = G + 0.1 * cplx(rng, n, 3), G + 0.1 * cplx(rng, n, 3)
+    Tm, Dm = T + 0.1 * cplx(rng, n, 2, 2), cplx(rng, n, 2, 2)
+
+    def reflects(a, b):
+        out = []
+        for i in range(3):
+            s = np.zeros((n, 2, 2), complex)
+            s[:, 0, 0], s[:, 1, 1] = a[:, i], b[:, i]
+            out.append(net(s))
+        return out
+
+    ideals = reflects(G, G) + [net(T + 0j)]
+    measured = reflects(Gm1, Gm2) + [net(Tm)]
+    one_ideal = [net(G[:, i]) for i in range(3)]
+    one_meas = [net(Gm1[:, i]) for i in range(3)]
+    dut1, dut2 = net(Dm[:, 0, 0]), net(Dm)
+
+    def skrf_run(cls, m, i, dut, **kw):
+        c = cls(measured=m, ideals=i, **kw)
+        c.run()
+        return c.apply_cal(dut)
+
+    return {
+        "one-port": (lambda: hidden.correct1Port(Dm[:, 0, 0], hidden.get1PortModel(G, Gm1)),
+                     lambda: skrf_run(cal.OnePort, one_meas, one_ideal, dut1)),
+        "eight-term": (lambda: hidden.correct8Term(Dm, *hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm)),
+                       lambda: skrf_run(cal.EightTerm, measured, ideals, dut2)),
+        "unknown thru": (lambda: hidden.correct8Term(Dm, *hidden.get8TermModelUThru(G, Gm1, G, Gm2, Tm, f)),
+                         lambda: skrf_run(cal.UnknownThru, measured, ideals, dut2)),
+        "twelve-term": (lambda: hidden.correct12Term(Dm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm)),
+                        lambda: skrf_run(cal.TwelveTerm, measured, ideals, dut2, n_thrus=1)),
     }
 
 
@@ -83,12 +150,12 @@ def main():
 
     print(f"numpy {np.__version__}, Python {sys.version.split()[0]}")
     print("native path speed-up over the numpy path (median time native / numpy path)")
-    header = f"{'function':<20}" + "".join(f"{'N=' + str(n):>26}" for n in SIZES)
+    header = f"{'function':<22}" + "".join(f"{'N=' + str(n):>26}" for n in SIZES)
     print(header)
     for name, row in table.items():
-        cells = "".join(f"{f'{r / t:6.1f}x ({t * 1e6:.2f}/{r * 1e6:.1f} us)':>26}" for t, r in
+        cells = "".join(f"{f'{r / t:6.1f}x ({t * 1e6:.1f}/{r * 1e6:.0f} us)':>26}" for t, r in
                         (row[n] for n in SIZES))
-        print(f"{name:<20}{cells}")
+        print(f"{name:<22}{cells}")
 
     def noop():
         pass
@@ -96,6 +163,20 @@ def main():
     beep = hidden.beep
     t_beep = median_time(lambda: [beep() for _ in range(100)]) / 100
     t_noop = median_time(lambda: [noop() for _ in range(100)]) / 100
+    import warnings
+
+    import skrf
+
+    warnings.simplefilter("ignore")
+    print(f"\nwhole calibration (build the model, correct one device) against scikit-rf {skrf.__version__}")
+    print(f"{'model':<20}" + "".join(f"{'N=' + str(n):>26}" for n in SIZES[:3]))
+    rows = {}
+    for n in SIZES[:3]:
+        for name, (ours, theirs) in whole_calibrations(n, rng).items():
+            rows.setdefault(name, []).append((median_time(ours), median_time(theirs, 0.5)))
+    for name, cells in rows.items():
+        print(f"{name:<20}" + "".join(f"{f'{r / t:7.0f}x ({t * 1e6:.1f}/{r * 1e3:.1f} ms)':>26}" for t, r in cells))
+
     print(f"\ncall overhead: beep() {t_beep * 1e9:.0f} ns, Python no-op def {t_noop * 1e9:.0f} ns "
           f"(ratio {t_beep / t_noop:.2f})")
 

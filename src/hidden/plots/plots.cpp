@@ -1,0 +1,41 @@
+// Comparison plots: one scikit-rf network per stack, all drawn in one figure.
+#include "plots.hpp"
+
+namespace hidden::plots {
+
+namespace {
+
+enum class Kind { db, deg, both };
+
+py::object compare(const Call& c, Kind kind) {
+    py::handle freq_vec = c[0], S_array = c[1], title_array = c[2], settings_str = c[3];
+    py::object n = py::int_(py::len(S_array));
+    py::object figure = global(Name::plt).attr("subplots")(kind == Kind::both ? 2 : 1, n);
+    auto fig_axes = unpack(figure, 2);
+    py::object axes = fig_axes[1];
+    for (auto i : builtin_range()(n)) {
+        py::object DUT = global(Name::rf).attr("Network")(py::arg("s") = S_array[i], py::arg("f") = freq_vec,
+                                                          py::arg("z0") = 50, py::arg("f_unit") = "MHz");
+        py::object title = title_array[i];
+        if (kind == Kind::both) {
+            DUT.attr("plot_s_db")(py::arg("ax") = axes[py::make_tuple(0, i)]);
+            DUT.attr("plot_s_deg_unwrap")(py::arg("ax") = axes[py::make_tuple(1, i)]);
+            axes[py::make_tuple(0, i)].attr("set_title")(py::str("Mag: ") + title);
+            axes[py::make_tuple(1, i)].attr("set_title")(py::str("Phase: ") + title_array[i]);
+        } else {
+            DUT.attr(kind == Kind::db ? "plot_s_db" : "plot_s_deg_unwrap")(py::arg("ax") = axes[i]);
+            axes[i].attr("set_title")(title);
+        }
+    }
+    if (!settings_str.is_none()) global(Name::plt).attr("suptitle")(settings_str);
+    global(Name::plt).attr("show")();
+    return py::none();
+}
+
+}  // namespace
+
+py::object plotCompareDb(const Call& c) { return compare(c, Kind::db); }
+py::object plotCompareDeg(const Call& c) { return compare(c, Kind::deg); }
+py::object plotCompareDbDeg(const Call& c) { return compare(c, Kind::both); }
+
+}  // namespace hidden::plots
