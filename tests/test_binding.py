@@ -188,7 +188,8 @@ def test_defaults_created_once():
 BUILT = {"beep", "S2T", "T2S", "getIdealSparams", "ab2G", "ab2S", "ab2S_SwitchCorrect",
          "get1PortResponseModel", "get2PortResponseModel", "correctResponse", "get1PortModel", "correct1Port",
          "get8TermModel", "get8TermModelUThru", "correct8Term", "get12TermModel", "correct12Term", "deEmbed",
-         "getPortExtModel", "correctPortExt"}
+         "getPortExtModel", "correctPortExt", "readSnP", "writeSnP", "plotCompareDb", "plotCompareDeg",
+         "plotCompareDbDeg"}
 
 
 @pytest.mark.parametrize("name", [n for n in TABLE if n not in BUILT])
