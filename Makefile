@@ -2,7 +2,7 @@ PYTHON ?= python3
 VENV ?= .venv
 PY := $(VENV)/bin/python
 
-.PHONY: install test bench clean
+.PHONY: install demo test bench clean
 
 $(PY):
 	$(PYTHON) -m venv $(VENV)
@@ -13,6 +13,9 @@ PIP_FLAGS ?=
 
 install: $(PY)
 	$(PY) -m pip install $(PIP_FLAGS) ".[test]"
+
+demo: install
+	$(PY) -m orvane_ex.demo --unattended
 
 test: install
 	$(PY) -m pytest -q

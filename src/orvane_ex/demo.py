@@ -1,0 +1,138 @@
+"""A whole two-port calibration on the virtual QLM-417 board.
+
+Runs the prompted SOLT sequence with isolation, builds the response,
+one-port, eight-term, unknown-thru and twelve-term models, corrects a
+device, prints each method's residual error against the device's true
+S-parameters, writes the corrected result as a Touchstone file and saves the
+comparison plot as a PNG.
+
+    python -m orvane_ex.demo --unattended
+"""
+import argparse
+import io
+import os
+import sys
+
+
+def parse(argv):
+    p = argparse.ArgumentParser(prog="python -m orvane_ex.demo", description=__doc__.split("\n\n")[0],
+                                formatter_class=argparse.RawDescriptionHelpFormatter,
+                                epilog="Without --unattended, press Enter at each prompt (q or quit ends the run).")
+    p.add_argument("--unattended", "-y", action="store_true",
+                   help="answer the prompts from the script (they are still printed)")
+    p.add_argument("--points", type=int, default=201, help="frequency points (default 201)")
+    p.add_argument("--start", type=float, default=1.0, help="start frequency in GHz (default 1)")
+    p.add_argument("--stop", type=float, default=6.0, help="stop frequency in GHz (default 6)")
+    p.add_argument("--device", metavar="FILE.s2p", help="measure this two-port Touchstone file instead of the "
+                                                        "built-in band-pass")
+    p.add_argument("--seed", type=int, default=417, help="seed of the board's error terms and noise")
+    p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
+    p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards and the PNG")
+    args = p.parse_args(argv)
+    if args.points < 2 or not 0 < args.start < args.stop:
+        p.error("need at least 2 points and 0 < start < stop")
+    return args
+
+
+class Answering(io.TextIOBase):
+    """Standard input that presses Enter at every prompt, visibly."""
+
+    def readable(self):
+        return True
+
+    def readline(self, size=-1):
+        sys.stdout.write("\n")
+        return "\n"
+
+
+def choose_backend():
+    """A window when Tk and a display exist; Agg (files only) otherwise."""
+    import matplotlib
+
+    if "matplotlib.pyplot" in sys.modules:
+        return
+    if sys.platform != "win32" and not os.environ.get("DISPLAY") and not os.environ.get("WAYLAND_DISPLAY"):
+        matplotlib.use("Agg")
+        return
+    try:
+        import tkinter  # noqa: F401
+    except ImportError:
+        matplotlib.use("Agg")
+
+
+def db(x):
+    return 20 * __import__("numpy").log10(max(x, 1e-300))
+
+
+def main(argv=None):
+    args = parse(argv)
+    choose_backend()
+    import matplotlib.pyplot as plt
+    import numpy as np
+
+    from orvane_ex import hidden
+    from orvane_ex.virtual_board import PORTS, Board, Settings
+
+    os.makedirs(args.out, exist_ok=True)
+    settings = Settings(args.start * 1e9, args.stop * 1e9, args.points)
+    board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=args.device)
+    f = settings.freqRange.f
+    ports = PORTS
+
+    print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}\n")
+    stdin = sys.stdin
+    if args.unattended:
+        sys.stdin = Answering()
+    try:
+        with board.follow(hidden):
+            Gm1, Gm2, Tm, Im = hidden.prompt2PortSOLT(board, settings, ports, isolation=True)
+            Sm = hidden.prompt2PortMeasure(board, settings, ports, "DUT")
+    finally:
+        sys.stdin = stdin
+
+    # the kit's listed values, read back onto the measurement grid
+    listed = board.write_standards(args.out)
+    G = np.stack([hidden.readSnP(listed[name], f, "RI") for name in ("OPEN", "SHORT", "LOAD")], axis=1)
+    T = hidden.readSnP(listed["THRU"], f, "RI")
+
+    results = {"raw": Sm}
+    H = hidden.get2PortResponseModel(G[:, 1], Gm1[:, 1], G[:, 1], Gm2[:, 1], T, Tm)
+    results["response"] = hidden.correctResponse(Sm, H)
+    results["eight-term"] = hidden.correct8Term(Sm, *hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm))
+    results["unknown thru"] = hidden.correct8Term(Sm, *hidden.get8TermModelUThru(G, Gm1, G, Gm2, Tm, f))
+    results["twelve-term"] = hidden.correct12Term(Sm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm, Im))
+    S11_one_port = hidden.correct1Port(Sm[:, 0, 0], hidden.get1PortModel(G, Gm1))
+
+    truth = board.device
+    print(f"{'method':<14}{'S11':>9}{'S21':>9}{'S12':>9}{'S22':>9}   worst error, dB")
+    for name, S in results.items():
+        errs = [db(np.max(np.abs(S[:, i, j] - truth[:, i, j]))) for i, j in ((0, 0), (1, 0), (0, 1), (1, 1))]
+        print(f"{name:<14}" + "".join(f"{e:9.1f}" for e in errs))
+    print(f"{'one-port':<14}{db(np.max(np.abs(S11_one_port - truth[:, 0, 0]))):9.1f}")
+
+    s2p = os.path.join(args.out, "dut_twelve_term.s2p")
+    hidden.writeSnP(f, results["twelve-term"], s2p)
+    png = os.path.join(args.out, "comparison.png")
+    show = plt.show
+
+    def save_then_show(*a, **k):
+        fig = plt.gcf()
+        fig.set_size_inches(16, 8)
+        fig.tight_layout()
+        fig.savefig(png, dpi=80)
+        if plt.get_backend().lower() != "agg":
+            show(*a, **k)
+
+    plt.show = save_then_show
+    try:
+        hidden.plotCompareDbDeg(f / 1e6, [results["raw"], results["eight-term"], results["twelve-term"], truth],
+                                ["raw", "eight-term", "twelve-term", "true device"],
+                                f"virtual QLM-417, seed {args.seed}")
+    finally:
+        plt.show = show
+    print(f"\nwrote {s2p} and {png}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,304 @@
+"""A virtual QLM-417 board.
+
+`Board` and `Settings` offer the driver interface the measurement functions
+use (``ApplySettings``, ``Record``, ``GetRecordingResult``, ``txtr``,
+``freqRange.numFreqPoints``). Behind it sits a model of a two-port,
+four-receiver analyser:
+
+- an error box per port (directivity, source match, reflection tracking) and
+  transmission tracking through them;
+- switch terms: the non-driven port's termination reflects part of what
+  reaches it back into the device;
+- crosstalk from the driven port's source into the other port's b receiver;
+- receiver noise, seeded, so that runs repeat;
+- a frequency plan (start, stop, number of points).
+
+Phases follow the board's convention: a delay of tau seconds has the phase
++2*pi*f*tau (it grows with frequency).
+
+What is connected comes from the operator prompts (`follow`) or from
+`connect`: Open, Short and Load at a port, the thru, the isolation loads on
+both ports, or the device (built in, or any Touchstone file).
+
+Recordings are keyed by the board ports 1 to 6 of the port map: the two
+transmitter channels and the four receivers. The transmitting port's own
+channel carries the synthesiser's settling ramp, which starts at exactly 0;
+every other channel reads something (leakage, crosstalk, noise) and never
+starts at 0.
+"""
+import contextlib
+import os
+import re
+
+import numpy as np
+
+PORTS = {"Tx1": 1, "Tx2": 2, "Rx1A": 3, "Rx1B": 4, "Rx2A": 5, "Rx2B": 6}
+SPEED_OF_LIGHT = 299792458.0
+VELOCITY_FACTOR = 0.695
+Z0 = 50.0
+
+_PROMPT = re.compile(r">> Measure (.*?)(?: @ Port-(\d+))?: $")
+
+
+class FreqRange:
+    """The frequency plan: `numFreqPoints` points from `start` to `stop` Hz."""
+
+    def __init__(self, start=1e9, stop=6e9, numFreqPoints=201):
+        self.start = float(start)
+        self.stop = float(stop)
+        self.numFreqPoints = int(numFreqPoints)
+
+    @property
+    def f(self):
+        return np.linspace(self.start, self.stop, self.numFreqPoints)
+
+
+class Settings:
+    """The settings object: `txtr` picks the transmitting board port."""
+
+    def __init__(self, start=1e9, stop=6e9, points=201):
+        self.txtr = PORTS["Tx1"]
+        self.freqRange = FreqRange(start, stop, points)
+
+
+def _delay(f, tau):
+    return np.exp(2j * np.pi * f * tau)
+
+
+def _cascade(A, B):
+    d = 1 - A[:, 1, 1] * B[:, 0, 0]
+    S = np.empty(np.broadcast_shapes(A.shape, B.shape), complex)
+    S[:, 0, 0] = A[:, 0, 0] + A[:, 0, 1] * A[:, 1, 0] * B[:, 0, 0] / d
+    S[:, 0, 1] = A[:, 0, 1] * B[:, 0, 1] / d
+    S[:, 1, 0] = A[:, 1, 0] * B[:, 1, 0] / d
+    S[:, 1, 1] = B[:, 1, 1] + B[:, 0, 1] * B[:, 1, 0] * A[:, 1, 1] / d
+    return S
+
+
+def standards(f, ideal=True):
+    """Reflections of Open, Short, Load ([n] each) and the thru's S ([n,2,2])."""
+    n = len(f)
+    thru = np.zeros((n, 2, 2), complex)
+    if ideal:
+        thru[:, 0, 1] = thru[:, 1, 0] = 1
+        return {"OPEN": np.ones(n, complex), "SHORT": -np.ones(n, complex), "LOAD": np.zeros(n, complex),
+                "THRU": thru}
+    w = 2 * np.pi * f
+    c_open = 45e-15 + 2e-27 * f           # fringing capacitance, growing slightly with f
+    l_short = 20e-12
+    zc, zl = 1 / (1j * w * c_open), 1j * w * l_short
+    gamma = lambda z: (z - Z0) / (z + Z0)  # noqa: E731
+    tau = 30e-12                           # offset delay of Open and Short
+    line = 0.05 / (SPEED_OF_LIGHT * VELOCITY_FACTOR)
+    thru[:, 0, 1] = thru[:, 1, 0] = 0.98 * _delay(f, line)
+    thru[:, 0, 0] = thru[:, 1, 1] = 0.01 * _delay(f, 2 * line)
+    return {"OPEN": gamma(zc) * _delay(f, 2 * tau), "SHORT": gamma(zl) * _delay(f, 2 * tau),
+            "LOAD": 0.02 * _delay(f, 80e-12), "THRU": thru}
+
+
+def builtin_device(f, f0=None, q=4.0):
+    """A lossy series resonator in the line: a simple band-pass two-port."""
+    f0 = f0 if f0 is not None else np.sqrt(f[0] * f[-1])
+    x = 1j * q * (f / f0 - f0 / f)
+    S = np.empty((len(f), 2, 2), complex)
+    S[:, 0, 0] = S[:, 1, 1] = 0.97 * x / (1 + x)
+    S[:, 0, 1] = S[:, 1, 0] = 0.95 / (1 + x)
+    return S
+
+
+def device_from_file(path, f):
+    """A device's S-parameters from a Touchstone file, on the board's grid."""
+    import skrf
+
+    net = skrf.Network(path)
+    if net.nports != 2:
+        raise ValueError(f"{path}: a two-port device is needed, this file has {net.nports} ports")
+    if f[0] < net.f[0] or f[-1] > net.f[-1]:
+        raise ValueError(f"{path} covers {net.f[0]:g} to {net.f[-1]:g} Hz, the plan needs {f[0]:g} to {f[-1]:g} Hz")
+    return net.interpolate(skrf.Frequency.from_f(f, unit="Hz")).s
+
+
+class Board:
+    """The board object. Keyword arguments set up the analyser model.
+
+    noise: receiver noise on (seeded) or off.
+    noise_db: receiver noise level relative to the source, in dB.
+    crosstalk_db: leakage from the source into the other port's b receiver.
+    ideal_standards: the kit's Open/Short/Load/thru are ideal, or carry the
+        listed non-ideal values that `write_standards` saves.
+    device: None for the built-in device, or a two-port Touchstone file.
+    """
+
+    def __init__(self, settings=None, *, seed=417, noise=True, noise_db=-90.0, crosstalk_db=-110.0,
+                 ideal_standards=True, device=None, ports=None):
+        self.ports = dict(ports or PORTS)
+        self.rng = np.random.default_rng(seed)
+        self.seed = seed
+        self.noise = noise
+        self.noise_db = noise_db
+        self.crosstalk_db = crosstalk_db
+        self.ideal_standards = ideal_standards
+        self.device_file = device
+        self.connected = {1: "OPEN", 2: "OPEN"}
+        self._settings = None
+        self._result = None
+        self.ApplySettings(settings or Settings())
+
+    # -- the driver interface ------------------------------------------------
+
+    def ApplySettings(self, settings):
+        tx = settings.txtr
+        if tx not in (self.ports["Tx1"], self.ports["Tx2"]):
+            raise ValueError(f"txtr must be a transmitter port ({self.ports['Tx1']} or {self.ports['Tx2']}), not {tx!r}")
+        plan = settings.freqRange
+        if self._settings is None or (plan.start, plan.stop, plan.numFreqPoints) != self._plan:
+            self._plan = (plan.start, plan.stop, plan.numFreqPoints)
+            self._build(np.linspace(plan.start, plan.stop, plan.numFreqPoints))
+        self._settings = settings
+        self._tx = tx
+
+    def Record(self):
+        driving = 1 if self._tx == self.ports["Tx1"] else 2
+        self._result = self._record(driving)
+
+    def GetRecordingResult(self):
+        return self._result
+
+    # -- what is connected ---------------------------------------------------
+
+    def connect(self, name, port=None):
+        """Connects a standard at a front-panel port (1 or 2), the thru
+        ("THRU"), loads on both ports ("ISOLATION"), or the device (any
+        other name)."""
+        name = name.upper()
+        if name in ("OPEN", "SHORT", "LOAD") and port in (1, 2):
+            self.connected[port] = name
+        elif name in ("OPEN", "SHORT", "LOAD"):
+            self.connected = {1: name, 2: name}
+        elif name == "ISOLATION":
+            self.connected = {1: "LOAD", 2: "LOAD"}
+        else:
+            self.connected = "THRU" if name == "THRU" else "DEVICE"
+
+    def hear(self, prompt):
+        """Connects what an operator prompt asks for."""
+        m = _PROMPT.match(str(prompt))
+        if m:
+            self.connect(m.group(1), int(m.group(2)) if m.group(2) else None)
+
+    @contextlib.contextmanager
+    def follow(self, module):
+        """While active, every prompt the module shows connects what it names,
+        however it is answered."""
+        original = module.userMsg
+        board = self
+
+        def userMsg(msg):
+            board.hear(msg)
+            return original(msg)
+
+        userMsg.__doc__ = original.__doc__
+        module.userMsg = userMsg
+        try:
+            yield self
+        finally:
+            module.userMsg = original
+
+    # -- what the board knows ------------------------------------------------
+
+    @property
+    def f(self):
+        return self._f
+
+    @property
+    def device(self):
+        """The device's true S-parameters on the frequency plan."""
+        return self._device
+
+    @property
+    def standards(self):
+        """Actual values of the kit on the frequency plan."""
+        return self._standards
+
+    def write_standards(self, folder):
+        """Saves the kit's listed values as open.s1p, short.s1p, load.s1p and
+        thru.s2p in `folder`; returns their paths by standard name."""
+        import skrf
+
+        freq = skrf.Frequency.from_f(self._f, unit="Hz")
+        paths = {}
+        for name, s in self._standards.items():
+            net = skrf.Network(frequency=freq, s=s, z0=Z0)
+            net.write_touchstone(filename=name.lower(), dir=folder)
+            paths[name] = os.path.join(folder, name.lower() + (".s2p" if s.ndim == 3 else ".s1p"))
+        return paths
+
+    # -- the analyser model --------------------------------------------------
+
+    def _build(self, f):
+        r = np.random.default_rng(self.seed)
+        n = len(f)
+        self._f = f
+
+        def term(mag, tau):
+            return mag * np.exp(1j * r.uniform(-np.pi, np.pi)) * _delay(f, tau) * (1 + 0.05 * np.cos(f / 7e8))
+
+        # error boxes, port 1 at the analyser and port 2 at the device (port-2
+        # box the other way round)
+        def box():
+            E = np.empty((n, 2, 2), complex)
+            E[:, 0, 0] = term(0.04, r.uniform(0.2e-9, 0.8e-9))      # directivity
+            E[:, 1, 1] = term(0.06, r.uniform(0.2e-9, 0.8e-9))      # source match
+            E[:, 1, 0] = term(0.90, r.uniform(0.5e-9, 1.5e-9))      # towards the device
+            E[:, 0, 1] = term(0.85, r.uniform(0.5e-9, 1.5e-9))      # back to the receiver
+            return E
+
+        self._EA = box()
+        self._EB = box()[:, ::-1, ::-1].copy()
+        self._switch = {1: term(0.12, 0.3e-9), 2: term(0.10, 0.35e-9)}
+        leak = 10 ** (self.crosstalk_db / 20)
+        self._crosstalk = {1: term(leak, 0.1e-9), 2: term(leak, 0.12e-9)}
+        self._source = (1 + 0.1 * np.sin(f / 3e8)) * np.exp(1j * r.uniform(-np.pi, np.pi, n))
+        self._standards = standards(f, self.ideal_standards)
+        self._device = builtin_device(f) if self.device_file is None else device_from_file(self.device_file, f)
+
+    def _network(self):
+        """The two-port at the device planes."""
+        n = len(self._f)
+        if self.connected == "THRU":
+            return self._standards["THRU"]
+        if self.connected == "DEVICE":
+            return self._device
+        S = np.zeros((n, 2, 2), complex)
+        S[:, 0, 0] = self._standards[self.connected[1]]
+        S[:, 1, 1] = self._standards[self.connected[2]]
+        return S
+
+    def _record(self, driving):
+        # what an ideal, switchless analyser would see between its receivers
+        Sm = _cascade(_cascade(self._EA, self._network()), self._EB)
+        other = 2 if driving == 1 else 1
+        d, o = driving - 1, other - 1
+        a_d = self._source
+        # the non-driven port's termination sends part of b back in
+        b_o = Sm[:, o, d] * a_d / (1 - Sm[:, o, o] * self._switch[other])
+        a_o = self._switch[other] * b_o
+        b_d = Sm[:, d, d] * a_d + Sm[:, d, o] * a_o
+        # the source leaks into both receivers of the other port
+        b_o = b_o + self._crosstalk[driving] * a_d
+        a_o = a_o + 0.5 * self._crosstalk[driving] * a_d
+        waves = {f"Rx{driving}A": a_d, f"Rx{driving}B": b_d, f"Rx{other}A": a_o, f"Rx{other}B": b_o}
+        n = len(self._f)
+        if self.noise:
+            sigma = 10 ** (self.noise_db / 20) / np.sqrt(2)
+            waves = {k: v + sigma * (self.rng.standard_normal(n) + 1j * self.rng.standard_normal(n))
+                     for k, v in waves.items()}
+        ramp = self._source * (1 - np.exp(-np.arange(n) / 3.0))
+        ramp[0] = 0
+        channels = {f"Tx{driving}": ramp, f"Tx{other}": 1e-6 * self._source}
+        channels.update(waves)
+        rec = {}
+        for number in range(1, 7):
+            key = next((k for k, v in self.ports.items() if v == number), None)
+            rec[number] = np.array(channels[key]) if key in channels else 1e-9 * self._source
+        return rec
