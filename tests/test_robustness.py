@@ -107,7 +107,6 @@ def _calls(hidden):
         "unexpected keyword": raising(hidden.deEmbed, S, nothing=1),
         "missing key": raising(hidden.ab2S_SwitchCorrect, {}, {}, ports),
         "list argument": raising(hidden.S2T, [[1, 2], [3, 4]]),
-        "not built": raising(hidden.userMsg, "x"),
         "missing file": raising(hidden.readSnP, "no/such/file.s2p"),
         "extra keywords": raising(hidden.correct12Term, S, S, S, extra=1),
         "signature": lambda: hidden.S2T.__code__,
@@ -115,7 +114,7 @@ def _calls(hidden):
 
 
 CASES = ["S2T", "T2S", "getIdealSparams", "ab2G", "ab2S", "ab2S_SwitchCorrect", "zero divisors", "wrong count",
-         "bad keyword", "unexpected keyword", "missing key", "list argument", "not built", "missing file", "extra keywords",
+         "bad keyword", "unexpected keyword", "missing key", "list argument", "missing file", "extra keywords",
          "signature"]
 
 

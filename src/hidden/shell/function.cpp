@@ -17,8 +17,7 @@ static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
     }
     PyObject* result = nullptr;
     try {
-        if (f->spec->impl) result = f->spec->impl(Call{bound, kwargs}).release().ptr();
-        else not_built(f->spec->name);
+        result = f->spec->impl(Call{bound, kwargs}).release().ptr();
     } catch (py::error_already_set& e) {
         e.restore();
     } catch (py::builtin_exception& e) {

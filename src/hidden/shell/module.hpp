@@ -53,7 +53,7 @@ struct FunctionSpec {
     std::vector<DefaultMaker> defaults;  // for the last params, made once at import
     bool var_kwargs;
     const char* doc;  // nullptr: no docstring
-    Impl impl;        // nullptr: not built yet (raises NotImplementedError)
+    Impl impl;
 };
 using Registry = std::vector<FunctionSpec>;
 
@@ -68,9 +68,6 @@ std::vector<py::object> unpack(py::handle seq, Py_ssize_t n);
 
 // `if a OP b:` as Python runs it: the comparison, then the truth of its result.
 bool truth(py::handle a, int op, py::handle b);
-
-// Raises NotImplementedError for a function whose subsystem is not built yet.
-[[noreturn]] void not_built(const char* name);
 
 // Adds a traceback entry (function "orvane_ex.hidden.NAME" or "genexpr", file
 // "orvane_ex\hidden") to the exception being raised.

@@ -51,9 +51,4 @@ bool truth(py::handle a, int op, py::handle b) {
     return t != 0;
 }
 
-void not_built(const char* name) {
-    PyErr_Format(PyExc_NotImplementedError, "%s is not built yet", name);
-    throw py::error_already_set();
-}
-
 }  // namespace hidden

@@ -1,0 +1,98 @@
+"""End to end on the virtual board, and the demo."""
+import io
+import os
+import sys
+
+import numpy as np
+import pytest
+
+from conftest import close, run_python
+from orvane_ex.virtual_board import PORTS, Board, Settings
+
+
+def calibrate(hidden, board, settings, monkeypatch):
+    monkeypatch.setattr(sys, "stdin", io.StringIO("\n" * 9))
+    with board.follow(hidden):
+        Gm1, Gm2, Tm, Im = hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True)
+        Sm = hidden.prompt2PortMeasure(board, settings, PORTS, "DUT")
+    return Gm1, Gm2, Tm, Im, Sm
+
+
+@pytest.mark.parametrize("ideal", [True, False])
+def test_noise_off_models_recover_the_device(hidden, monkeypatch, capsys, tmp_path, ideal):
+    settings = Settings(1e9, 6e9, 51)
+    board = Board(settings, noise=False, crosstalk_db=-250, ideal_standards=ideal, seed=3)
+    Gm1, Gm2, Tm, Im, Sm = calibrate(hidden, board, settings, monkeypatch)
+    f = settings.freqRange.f
+    if ideal:
+        G, T = hidden.getIdealSparams(len(f))
+    else:
+        files = board.write_standards(str(tmp_path))
+        G = np.stack([hidden.readSnP(files[k], f, "RI") for k in ("OPEN", "SHORT", "LOAD")], axis=1)
+        T = hidden.readSnP(files["THRU"], f, "RI")
+    D = board.device
+    close(hidden.correct8Term(Sm, *hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm)), D, 1e-9)
+    length = 0.0 if ideal else 0.05                       # the kit's thru: flush, or a 5 cm line
+    close(hidden.correct8Term(Sm, *hidden.get8TermModelUThru(G, Gm1, G, Gm2, Tm, f, length)), D, 1e-9)
+    close(hidden.correct12Term(Sm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm, Im)), D, 1e-9)
+    # the one-port models give the standards' own reflections back at each port
+    for Gm in (Gm1, Gm2):
+        x = hidden.get1PortModel(G, Gm)
+        for i in range(3):
+            close(hidden.correct1Port(Gm[:, i], x), G[:, i], 1e-9)
+
+
+def test_noise_on_twelve_term_beats_raw_by_20_dB(hidden, monkeypatch, capsys):
+    settings = Settings(2e9, 4e9, 101)
+    board = Board(settings, seed=11)
+    Gm1, Gm2, Tm, Im, Sm = calibrate(hidden, board, settings, monkeypatch)
+    G, T = hidden.getIdealSparams(101)
+    S = hidden.correct12Term(Sm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm, Im))
+    raw_err = np.max(np.abs(Sm - board.device))
+    err = np.max(np.abs(S - board.device))
+    assert 20 * np.log10(raw_err / err) >= 20
+
+
+def test_recordings_follow_the_driver_contract(hidden):
+    settings = Settings(1e9, 2e9, 5)
+    board = Board(settings, noise=False)
+    for tx in (1, 2):
+        settings.txtr = tx
+        board.ApplySettings(settings)
+        board.Record()
+        rec = board.GetRecordingResult()
+        assert list(rec) == [1, 2, 3, 4, 5, 6]
+        assert [k for k, v in rec.items() if v[0] == 0] == [tx]
+        assert all(np.all(v[1:] != 0) for v in rec.values())
+        assert hidden.ab2G(rec, PORTS) is not None
+    board.connect("ISOLATION")
+    rec1, rec2 = hidden.measure2Port(board, settings, PORTS)
+    assert np.all(np.isfinite(hidden.ab2S_SwitchCorrect(rec1, rec2, PORTS)))
+    settings.txtr = 4
+    with pytest.raises(ValueError):
+        board.ApplySettings(settings)
+
+
+def test_demo_runs_unattended(tmp_path):
+    out = tmp_path / "out"
+    result = run_python(f"""
+        import sys
+        from orvane_ex import demo
+        sys.exit(demo.main(['--unattended', '--points', '41', '--out', {str(out)!r}]))
+    """, tmp_path=tmp_path)
+    assert result.returncode == 0, result.stderr
+    text = result.stdout
+    assert text.count(">> Measure ") == 9 and "-- Switch to Port-2 --" in text
+    for method in ("raw", "response", "eight-term", "unknown thru", "twelve-term", "one-port"):
+        assert method in text
+    assert (out / "dut_twelve_term.s2p").exists()
+    png = (out / "comparison.png").read_bytes()
+    assert png.startswith(b"\x89PNG") and len(png) > 10000
+    assert os.path.exists(out / "thru.s2p")
+
+
+def test_demo_help():
+    result = run_python("from orvane_ex import demo; demo.main(['--help'])")
+    assert result.returncode == 0
+    for option in ("--unattended", "--points", "--start", "--stop", "--device", "--seed", "--out"):
+        assert option in result.stdout
