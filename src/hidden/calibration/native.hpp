@@ -31,6 +31,13 @@ inline bool one_kind(std::initializer_list<const std::optional<ArrayIn>*> args) 
     return true;
 }
 
+// A real or complex point into a complex128 result, as numpy's assignment casts it.
+template <class T>
+inline void put_complex(std::complex<double>& dst, const T& v) {
+    if constexpr (is_complex<T>::value) dst = {v.re, v.im};
+    else dst = {v, 0.0};
+}
+
 // Runs body.template operator()<T>(p, finite) inside an FpGuard; the result
 // stands only if nothing overflowed, divided by zero, met a non-finite input
 // or a zero pivot.

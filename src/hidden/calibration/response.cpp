@@ -40,16 +40,12 @@ py::object get2PortResponseModel(const Call& c) {
             py::object r = run_native(t->complex, [&]<class T>(CalPoint&, bool& finite) -> py::object {
                 py::array H = new_array(true, {n, 2, 2});
                 auto* h = static_cast<std::complex<double>*>(H.mutable_data());
-                auto put = [](std::complex<double>& dst, const T& v) {
-                    if constexpr (is_complex<T>::value) dst = {v.re, v.im};
-                    else dst = {v, 0.0};
-                };
                 for_points<T>(n, [&](Py_ssize_t k) {
                     const M2<T> tk = load_stack<T>(*t, k, finite), tmk = load_stack<T>(*tm, k, finite);
-                    put(h[4 * k + 0], ratio(load_vec<T>(*g1m, k, finite), load_vec<T>(*g1, k, finite)));
-                    put(h[4 * k + 3], ratio(load_vec<T>(*g2m, k, finite), load_vec<T>(*g2, k, finite)));
-                    put(h[4 * k + 1], ratio(tmk.m[0][1], tk.m[0][1]));
-                    put(h[4 * k + 2], ratio(tmk.m[1][0], tk.m[1][0]));
+                    put_complex(h[4 * k + 0], ratio(load_vec<T>(*g1m, k, finite), load_vec<T>(*g1, k, finite)));
+                    put_complex(h[4 * k + 3], ratio(load_vec<T>(*g2m, k, finite), load_vec<T>(*g2, k, finite)));
+                    put_complex(h[4 * k + 1], ratio(tmk.m[0][1], tk.m[0][1]));
+                    put_complex(h[4 * k + 2], ratio(tmk.m[1][0], tk.m[1][0]));
                 });
                 return H;
             });
