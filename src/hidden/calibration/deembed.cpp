@@ -30,11 +30,11 @@ py::object deEmbed(const Call& c) {
             const Py_ssize_t n = S->n;
             py::object r = run_native(any_complex({&S, &A, &B}), [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 Assembled out = new_assembled(is_complex<T>::value, n);
-                const M2<T> thru_k{{{T(0.0), T(1.0)}, {T(1.0), T(0.0)}}};
-                for_points<T>(n, [&](Py_ssize_t k) {
-                    const M2<T> a = has_a ? load_stack<T>(*A, k, finite) : thru_k;
-                    const M2<T> b = has_b ? load_stack<T>(*B, k, finite) : thru_k;
-                    out.store(k, calibration::deEmbed(p, load_stack<T>(*S, k, finite), a, b));
+                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
+                    const M2<V> thru{{{V(0.0), V(1.0)}, {V(1.0), V(0.0)}}};
+                    const M2<V> a = has_a ? load_stack<V>(*A, k, finite) : thru;
+                    const M2<V> b = has_b ? load_stack<V>(*B, k, finite) : thru;
+                    out.store<T>(k, calibration::deEmbed(p, load_stack<V>(*S, k, finite), a, b));
                 });
                 return std::move(out.view);
             });

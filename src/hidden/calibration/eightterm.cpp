@@ -4,22 +4,22 @@
 
 namespace hidden::calibration {
 
-// Stores one point of an eight-term model.
-template <class T>
-static void store(Assembled& A, Assembled& B, T* q, Py_ssize_t k, const EightTerm<T>& m) {
-    A.store(k, m.A);
-    B.store(k, m.B);
-    q[k] = m.q;
+// Stores points of an eight-term model.
+template <class T, class V>
+static void store(Assembled& A, Assembled& B, T* q, Py_ssize_t k, const EightTerm<V>& m) {
+    A.store<T>(k, m.A);
+    B.store<T>(k, m.B);
+    store_vec(q, k, m.q);
 }
 
 struct SoltArgs {
     std::optional<ArrayIn> G1, Gm1, G2, Gm2;
     explicit SoltArgs(const Call& c)
         : G1(columns_in(c[0], 3)), Gm1(columns_in(c[1], 3)), G2(columns_in(c[2], 3)), Gm2(columns_in(c[3], 3)) {}
-    template <class T>
+    template <class V>
     auto load(Py_ssize_t k, bool& finite) const {
-        return std::array{load_row<T, 3>(*G1, k, finite), load_row<T, 3>(*Gm1, k, finite),
-                          load_row<T, 3>(*G2, k, finite), load_row<T, 3>(*Gm2, k, finite)};
+        return std::array{load_row<V, 3>(*G1, k, finite), load_row<V, 3>(*Gm1, k, finite),
+                          load_row<V, 3>(*G2, k, finite), load_row<V, 3>(*Gm2, k, finite)};
     }
 };
 
@@ -29,9 +29,9 @@ static py::object eight_term_native(const SoltArgs& g, Py_ssize_t n, bool comple
         Assembled A = new_assembled(is_complex<T>::value, n), B = new_assembled(is_complex<T>::value, n);
         py::array q = new_array(is_complex<T>::value, {n});
         T* qd = static_cast<T*>(q.mutable_data());
-        for_points<T>(n, [&](Py_ssize_t k) {
-            const auto s = g.template load<T>(k, finite);
-            store(A, B, qd, k, point.template operator()<T>(p, s, k, finite));
+        for_points<T>(n, [&]<class V>(Py_ssize_t k) {
+            const auto s = g.template load<V>(k, finite);
+            store<T>(A, B, qd, k, point.template operator()<V>(p, s, k, finite));
         });
         return py::make_tuple(A.view, B.view, q);
     });
@@ -84,7 +84,7 @@ py::object get8TermModelUThru(const Call& c) {
                 g, Tm->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &Tm}),
                 [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& finite) {
                     return calibration::get8TermModelUThru(p, s[0], s[1], s[2], s[3], load_stack<V>(*Tm, k, finite),
-                                                           load_vec<double>(*f, k, finite), *length, *light, pi);
+                                                           load_vec<real_of<V>>(*f, k, finite), *length, *light, pi);
                 });
             if (r) return r;
         }
@@ -104,9 +104,9 @@ py::object correct8Term(const Call& c) {
             const Py_ssize_t n = Sm->n;
             py::object r = run_native(any_complex({&Sm, &A, &B, &q}), [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 Assembled S = new_assembled(is_complex<T>::value, n);
-                for_points<T>(n, [&](Py_ssize_t k) {
-                    S.store(k, calibration::correct8Term(p, load_stack<T>(*Sm, k, finite), load_stack<T>(*A, k, finite),
-                                                         load_stack<T>(*B, k, finite), load_vec<T>(*q, k, finite)));
+                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
+                    S.store<T>(k, calibration::correct8Term(p, load_stack<V>(*Sm, k, finite), load_stack<V>(*A, k, finite),
+                                                            load_stack<V>(*B, k, finite), load_vec<V>(*q, k, finite)));
                 });
                 return std::move(S.view);
             });

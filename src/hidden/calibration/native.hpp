@@ -31,11 +31,22 @@ inline bool one_kind(std::initializer_list<const std::optional<ArrayIn>*> args) 
     return true;
 }
 
-// A real or complex point into a complex128 result, as numpy's assignment casts it.
-template <class T>
-inline void put_complex(std::complex<double>& dst, const T& v) {
-    if constexpr (is_complex<T>::value) dst = {v.re, v.im};
-    else dst = {v, 0.0};
+// Entry `offset` of points k.. of a C-contiguous [n, 2, 2] complex128 result,
+// real values cast as numpy's assignment casts them (x + 0j).
+template <class V>
+inline void put_complex(std::complex<double>* out, Py_ssize_t k, Py_ssize_t offset, const V& v) {
+    using S = typename scalar_of<V>::type;
+    if constexpr (is_complex<V>::value) {
+        put(reinterpret_cast<S*>(out), k, 4, offset, v);
+    } else {
+        double* d = reinterpret_cast<double*>(out);
+        S re[lanes_of<V>::value];
+        put(re, 0, 1, 0, v);
+        for (int l = 0; l < lanes_of<V>::value; ++l) {
+            d[2 * (4 * (k + l) + offset)] = re[l];
+            d[2 * (4 * (k + l) + offset) + 1] = 0.0;
+        }
+    }
 }
 
 // Runs body.template operator()<T>(p, finite) inside an FpGuard; the result

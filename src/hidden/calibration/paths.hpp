@@ -4,6 +4,7 @@
 #pragma once
 
 #include <tuple>
+#include <utility>
 
 #include "formulas.hpp"
 
@@ -56,10 +57,9 @@ struct CalNumpy : NumpyPath {
     static py::object result(const X&... x) { return py::make_tuple(x...); }
 };
 
-// The value type that holds both: complex wins over real.
-template <class A, class B> struct wider { using type = A; };
-template <bool F> struct wider<double, Cx<F>> { using type = Cx<F>; };
-template <class A, class B> using wider_t = typename wider<A, B>::type;
+// The value type that holds both, as their sum has it: complex wins over
+// real, lanes over single points.
+template <class A, class B> using wider_t = decltype(std::declval<A>() + std::declval<B>());
 
 struct NoIsolation {};
 

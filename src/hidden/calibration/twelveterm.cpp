@@ -17,18 +17,18 @@ py::object get12TermModel(const Call& c) {
                 Transposed fwd = new_transposed(is_complex<V>::value, 6, n), rev = new_transposed(is_complex<V>::value, 6, n);
                 V* f = reinterpret_cast<V*>(fwd.base);
                 V* r = reinterpret_cast<V*>(rev.base);
-                for_points<V>(n, [&](Py_ssize_t k) {
-                    const auto g1 = load_row<V, 3>(*G1, k, finite), gm1 = load_row<V, 3>(*Gm1, k, finite);
-                    const auto g2 = load_row<V, 3>(*G2, k, finite), gm2 = load_row<V, 3>(*Gm2, k, finite);
-                    const M2<V> t = load_stack<V>(*T, k, finite), tm = load_stack<V>(*Tm, k, finite);
-                    std::array<V, 12> terms;
+                for_points<V>(n, [&]<class L>(Py_ssize_t k) {
+                    const auto g1 = load_row<L, 3>(*G1, k, finite), gm1 = load_row<L, 3>(*Gm1, k, finite);
+                    const auto g2 = load_row<L, 3>(*G2, k, finite), gm2 = load_row<L, 3>(*Gm2, k, finite);
+                    const M2<L> t = load_stack<L>(*T, k, finite), tm = load_stack<L>(*Tm, k, finite);
+                    std::array<L, 12> terms;
                     if (isolation.is_none())
                         terms = calibration::get12TermModel(p, g1, gm1, g2, gm2, t, tm, NoIsolation{});
                     else
-                        terms = calibration::get12TermModel(p, g1, gm1, g2, gm2, t, tm, load_stack<V>(*iso, k, finite));
+                        terms = calibration::get12TermModel(p, g1, gm1, g2, gm2, t, tm, load_stack<L>(*iso, k, finite));
                     for (Py_ssize_t i = 0; i < 6; ++i) {
-                        f[i * n + k] = terms[size_t(i)];
-                        r[i * n + k] = terms[size_t(i) + 6];
+                        put(f, k, 1, i * n, terms[size_t(i)]);
+                        put(r, k, 1, i * n, terms[size_t(i) + 6]);
                     }
                 });
                 return py::make_tuple(fwd.view, rev.view);
@@ -48,9 +48,9 @@ py::object correct12Term(const Call& c) {
             const Py_ssize_t n = Sm->n;
             py::object r = run_native(Sm->complex, [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 Assembled S = new_assembled(is_complex<T>::value, n);
-                for_points<T>(n, [&](Py_ssize_t k) {
-                    S.store(k, calibration::correct12Term(p, load_stack<T>(*Sm, k, finite), load_row<T, 6>(*fwd, k, finite),
-                                                          load_row<T, 6>(*rev, k, finite)));
+                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
+                    S.store<T>(k, calibration::correct12Term(p, load_stack<V>(*Sm, k, finite), load_row<V, 6>(*fwd, k, finite),
+                                                             load_row<V, 6>(*rev, k, finite)));
                 });
                 return std::move(S.view);
             });

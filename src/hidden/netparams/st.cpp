@@ -15,7 +15,9 @@ static py::object convert(py::handle s, Formula&& formula) {
                 PointPath p;
                 bool finite = true;
                 FpGuard fp;
-                for_points<T>(in->n, [&](Py_ssize_t k) { out.store(k, formula(p, load_stack<T>(*in, k, finite))); });
+                for_points<T>(in->n, [&]<class V>(Py_ssize_t k) {
+                    out.store<T>(k, formula(p, load_stack<V>(*in, k, finite)));
+                });
                 if (!fp.clean() || !finite || p.singular) return py::object();
                 return std::move(out.view);
             });
@@ -50,7 +52,7 @@ py::object getIdealSparams(const Call& c) {
                 row[0] = 1.0, row[1] = 0.0, row[2] = -1.0, row[3] = 0.0, row[4] = 0.0, row[5] = 0.0;
             }
             Assembled T = new_assembled(false, n);
-            for (long long k = 0; k < n; ++k) T.store(k, M2<double>{{{0.0, 1.0}, {1.0, 0.0}}});
+            for (long long k = 0; k < n; ++k) T.store<double>(k, M2<double>{{{0.0, 1.0}, {1.0, 0.0}}});
             return py::make_tuple(G, T.view);
         }
     }

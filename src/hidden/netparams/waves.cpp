@@ -111,13 +111,13 @@ static py::object two_port(const Call& c, NumpyWaves numpy, Formula&& formula) {
                     PointWaves p;
                     bool finite = true;
                     FpGuard fp;
-                    for_points<T>(n, [&](Py_ssize_t k) {
-                        std::array<T, 4> w1, w2;
+                    for_points<T>(n, [&]<class V>(Py_ssize_t k) {
+                        std::array<V, 4> w1, w2;
                         for (int i = 0; i < 4; ++i) {
-                            w1[size_t(i)] = load_vec<T>(r1->v[i], k, finite);
-                            w2[size_t(i)] = load_vec<T>(r2->v[i], k, finite);
+                            w1[size_t(i)] = load_vec<V>(r1->v[i], k, finite);
+                            w2[size_t(i)] = load_vec<V>(r2->v[i], k, finite);
                         }
-                        S.store(k, formula(p, w1, w2));
+                        S.store<T>(k, formula(p, w1, w2));
                     });
                     if (!fp.clean() || !finite) return py::object();
                     return std::move(S.view);
@@ -179,10 +179,10 @@ static py::object ab2G_native(PyObject* rec, PyObject* ports) {
         T* g = static_cast<T*>(G.mutable_data());
         bool finite = true;
         FpGuard fp;
-        for_points<T>(a->n, [&](Py_ssize_t i) {
-            const T bi = load_vec<T>(*b, i, finite);
-            const T ai = load_vec<T>(*a, i, finite);
-            g[i] = bi / ai;
+        for_points<T>(a->n, [&]<class V>(Py_ssize_t i) {
+            const V bi = load_vec<V>(*b, i, finite);
+            const V ai = load_vec<V>(*a, i, finite);
+            store_vec(g, i, bi / ai);
         });
         if (!fp.clean() || !finite) return py::object();
         return G;

@@ -11,6 +11,7 @@
 
 #include "cplx.hpp"
 #include "lu.hpp"
+#include "simd.hpp"
 
 namespace hidden::numeric {
 namespace py = pybind11;
@@ -53,26 +54,81 @@ inline T load(const ArrayIn& a, Py_ssize_t offset, bool& finite) {
     }
 }
 
-template <class T>
-inline T load_vec(const ArrayIn& a, Py_ssize_t k, bool& finite) {
-    return load<T>(a, k * a.stride[0], finite);
+// Points per group for a value type: 4 for the AVX2 lanes, 1 for scalars.
+template <class V> struct lanes_of { static constexpr int value = 1; };
+#if defined(HIDDEN_AVX2)
+template <> struct lanes_of<R4> { static constexpr int value = 4; };
+template <bool F> struct lanes_of<C4<F>> { static constexpr int value = 4; };
+#endif
+
+// The scalar type of one lane.
+template <class V> struct scalar_of { using type = V; };
+#if defined(HIDDEN_AVX2)
+template <> struct scalar_of<R4> { using type = double; };
+template <bool F> struct scalar_of<C4<F>> { using type = Cx<F>; };
+#endif
+
+// The real counterpart of a value type (frequencies, signs, phases).
+template <class V> struct real_of_t { using type = double; };
+#if defined(HIDDEN_AVX2)
+template <> struct real_of_t<R4> { using type = R4; };
+template <bool F> struct real_of_t<C4<F>> { using type = R4; };
+#endif
+template <class V> using real_of = typename real_of_t<V>::type;
+
+// Value at byte offset `o` of points k..k+W-1 (W = lanes_of<V>).
+template <class V>
+inline V load_at(const ArrayIn& a, Py_ssize_t k, Py_ssize_t o, bool& finite) {
+    using S = typename scalar_of<V>::type;
+    if constexpr (lanes_of<V>::value == 1) {
+        return load<S>(a, k * a.stride[0] + o, finite);
+    } else {
+        S s[4];
+        for (int l = 0; l < 4; ++l) s[l] = load<S>(a, (k + l) * a.stride[0] + o, finite);
+        if constexpr (is_complex<V>::value)
+            return V(_mm256_set_pd(s[3].re, s[2].re, s[1].re, s[0].re), _mm256_set_pd(s[3].im, s[2].im, s[1].im, s[0].im));
+        else
+            return V(_mm256_set_pd(s[3], s[2], s[1], s[0]));
+    }
 }
 
-template <class T>
-inline M2<T> load_stack(const ArrayIn& a, Py_ssize_t k, bool& finite) {
-    const Py_ssize_t o = k * a.stride[0];
-    M2<T> m;
-    for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j) m.m[i][j] = load<T>(a, o + i * a.stride[1] + j * a.stride[2], finite);
-    return m;
+template <class V>
+inline V load_vec(const ArrayIn& a, Py_ssize_t k, bool& finite) {
+    return load_at<V>(a, k, 0, finite);
 }
 
 // Columns 0..K-1 of row k of a [n, >=K] array.
 template <class V, size_t K>
 inline std::array<V, K> load_row(const ArrayIn& a, Py_ssize_t k, bool& finite) {
     std::array<V, K> r;
-    for (size_t j = 0; j < K; ++j) r[j] = load<V>(a, k * a.stride[0] + Py_ssize_t(j) * a.stride[1], finite);
+    for (size_t j = 0; j < K; ++j) r[j] = load_at<V>(a, k, Py_ssize_t(j) * a.stride[1], finite);
     return r;
+}
+
+template <class V>
+inline M2<V> load_stack(const ArrayIn& a, Py_ssize_t k, bool& finite) {
+    M2<V> m;
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) m.m[i][j] = load_at<V>(a, k, i * a.stride[1] + j * a.stride[2], finite);
+    return m;
+}
+
+// Stores points k..k+W-1 at out[k * step + offset] (elements, not bytes).
+template <class T, class V>
+inline void put(T* out, Py_ssize_t k, Py_ssize_t step, Py_ssize_t offset, const V& v) {
+    if constexpr (lanes_of<V>::value == 1) {
+        out[k * step + offset] = v;
+    } else {
+        for (int l = 0; l < 4; ++l) {
+            if constexpr (is_complex<T>::value) out[(k + l) * step + offset] = v.lane(l);
+            else out[(k + l) * step + offset] = v.v[l];
+        }
+    }
+}
+
+template <class T, class V>
+inline void store_vec(T* out, Py_ssize_t k, const V& v) {
+    put(out, k, 1, 0, v);
 }
 
 // A [n, >=k] matrix (standards, error terms).
@@ -94,10 +150,10 @@ struct Assembled {
     py::array view;
     char* plane[4];
 
-    template <class T>
-    void store(Py_ssize_t k, const M2<T>& r) {
+    template <class T, class V>
+    void store(Py_ssize_t k, const M2<V>& r) {
         for (int i = 0; i < 2; ++i)
-            for (int j = 0; j < 2; ++j) reinterpret_cast<T*>(plane[2 * i + j])[k] = r.m[i][j];
+            for (int j = 0; j < 2; ++j) store_vec(reinterpret_cast<T*>(plane[2 * i + j]), k, r.m[i][j]);
     }
 };
 Assembled new_assembled(bool complex, Py_ssize_t n);

@@ -68,6 +68,11 @@ template <bool F> inline double abs1(Cx<F> x) { return std::fabs(x.re) + std::fa
 inline bool is_zero(double x) { return x == 0; }
 template <bool F> inline bool is_zero(Cx<F> x) { return x.re == 0 && x.im == 0; }
 
+// The scalar side of the lane-wise helpers in simd.hpp.
+template <class T> inline T pick(bool c, const T& a, const T& b) { return c ? a : b; }
+inline bool any_zero(double x) { return x == 0; }
+template <bool F> inline bool any_zero(Cx<F> x) { return is_zero(x); }
+
 template <class T> struct is_complex { static constexpr bool value = false; };
 template <bool F> struct is_complex<Cx<F>> { static constexpr bool value = true; };
 

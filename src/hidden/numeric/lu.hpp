@@ -18,17 +18,17 @@ struct M2 {
 // det via getrf's LU: the row with the larger |re| + |im| in column 0 pivots.
 template <class T>
 inline T det2(const M2<T>& a, bool& singular) {
-    const bool swap = abs1(a.m[1][0]) > abs1(a.m[0][0]);
-    const T pivot = swap ? a.m[1][0] : a.m[0][0];
-    const T other = swap ? a.m[0][0] : a.m[1][0];
-    const T upper = swap ? a.m[1][1] : a.m[0][1];  // pivot row, column 1
-    const T lower = swap ? a.m[0][1] : a.m[1][1];
+    const auto swap = abs1(a.m[1][0]) > abs1(a.m[0][0]);
+    const T pivot = pick(swap, a.m[1][0], a.m[0][0]);
+    const T other = pick(swap, a.m[0][0], a.m[1][0]);
+    const T upper = pick(swap, a.m[1][1], a.m[0][1]);  // pivot row, column 1
+    const T lower = pick(swap, a.m[0][1], a.m[1][1]);
     const T l = other / pivot;
     const T lu = l * upper;
     const T u = lower - lu;
-    singular |= is_zero(pivot) || is_zero(u);
+    singular |= any_zero(pivot) || any_zero(u);
     const T d = pivot * u;
-    return swap ? -d : d;
+    return pick(swap, T(-d), d);
 }
 
 }  // namespace hidden::numeric
@@ -50,21 +50,21 @@ inline M2<T> matmul2(const M2<T>& a, const M2<T>& b) {
 // inv via getrf and getrs on the identity, as numpy.linalg.inv does.
 template <class T>
 inline M2<T> inv2(const M2<T>& a, bool& singular) {
-    const bool swap = abs1(a.m[1][0]) > abs1(a.m[0][0]);
-    const T p0 = swap ? a.m[1][0] : a.m[0][0];
-    const T p1 = swap ? a.m[1][1] : a.m[0][1];
-    const T o0 = swap ? a.m[0][0] : a.m[1][0];
-    const T o1 = swap ? a.m[0][1] : a.m[1][1];
+    const auto swap = abs1(a.m[1][0]) > abs1(a.m[0][0]);
+    const T p0 = pick(swap, a.m[1][0], a.m[0][0]);
+    const T p1 = pick(swap, a.m[1][1], a.m[0][1]);
+    const T o0 = pick(swap, a.m[0][0], a.m[1][0]);
+    const T o1 = pick(swap, a.m[0][1], a.m[1][1]);
     const T l = o0 / p0;
     const T lp1 = l * p1;
     const T u11 = o1 - lp1;
-    singular |= is_zero(p0) || is_zero(u11);
+    singular |= any_zero(p0) || any_zero(u11);
     M2<T> r;
+    const T one(1.0), zero(0.0);
     for (int c = 0; c < 2; ++c) {
         // permuted right-hand side: column c of the identity
-        const T one{1.0}, zero{0.0};
-        const T y0 = (swap ? c == 1 : c == 0) ? one : zero;
-        const T r1 = (swap ? c == 0 : c == 1) ? one : zero;
+        const T y0 = pick(swap, c == 1 ? one : zero, c == 0 ? one : zero);
+        const T r1 = pick(swap, c == 0 ? one : zero, c == 1 ? one : zero);
         const T ly0 = l * y0;
         const T y1 = r1 - ly0;
         const T x1 = y1 / u11;
@@ -86,14 +86,20 @@ struct M3 {
 template <class T>
 inline std::array<T, 3> solve3(M3<T> a, std::array<T, 3> b, bool& singular) {
     for (int c = 0; c < 3; ++c) {
-        int piv = c;
-        for (int r = c + 1; r < 3; ++r)
-            if (abs1(a.m[r][c]) > abs1(a.m[piv][c])) piv = r;
-        if (piv != c) {
-            for (int j = 0; j < 3; ++j) std::swap(a.m[c][j], a.m[piv][j]);
-            std::swap(b[size_t(c)], b[size_t(piv)]);
+        // Bring the largest |re| + |im| of column c to row c; the first of equal
+        // maxima wins, as in LAPACK.
+        for (int r = c + 1; r < 3; ++r) {
+            const auto swap = abs1(a.m[r][c]) > abs1(a.m[c][c]);
+            for (int j = 0; j < 3; ++j) {
+                const T top = pick(swap, a.m[r][j], a.m[c][j]);
+                a.m[r][j] = pick(swap, a.m[c][j], a.m[r][j]);
+                a.m[c][j] = top;
+            }
+            const T top = pick(swap, b[size_t(r)], b[size_t(c)]);
+            b[size_t(r)] = pick(swap, b[size_t(c)], b[size_t(r)]);
+            b[size_t(c)] = top;
         }
-        singular |= is_zero(a.m[c][c]);
+        singular |= any_zero(a.m[c][c]);
         for (int r = c + 1; r < 3; ++r) {
             const T l = a.m[r][c] / a.m[c][c];
             for (int j = c + 1; j < 3; ++j) {

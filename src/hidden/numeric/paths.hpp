@@ -58,29 +58,49 @@ struct PointPath {
     template <bool F> static double angle(Cx<F> x) { return std::atan2(x.im, x.re); }
     static double angle(double x) { return std::atan2(0.0, x); }
     static double cos(double x) { return std::cos(x); }
+#if defined(HIDDEN_AVX2)
+    // Lane by lane with the scalar functions above.
+    static R4 sign(R4 x) { return per_lane(x, [](double v) { return sign(v); }); }
+    static R4 real(R4 x) { return x; }
+    template <bool F> static R4 real(C4<F> x) { return x.re; }
+    static R4 sqrt(R4 x) { return per_lane(x, [](double v) { return std::sqrt(v); }); }
+    template <bool F> static C4<F> sqrt(C4<F> x) {
+        C4<F> r;
+        for (int l = 0; l < 4; ++l) {
+            const Cx<F> v = sqrt(x.lane(l));
+            r.re[l] = v.re;
+            r.im[l] = v.im;
+        }
+        return r;
+    }
+    template <bool F> static R4 angle(C4<F> x) {
+        return _mm256_set_pd(std::atan2(x.im[3], x.re[3]), std::atan2(x.im[2], x.re[2]), std::atan2(x.im[1], x.re[1]),
+                             std::atan2(x.im[0], x.re[0]));
+    }
+    static R4 angle(R4 x) { return per_lane(x, [](double v) { return angle(v); }); }
+    static R4 cos(R4 x) { return per_lane(x, [](double v) { return std::cos(v); }); }
+#endif
 };
 
-// body(k) for k = 0..n-1, everything it calls inlined into one loop. Complex
-// work in numpy's fused mode is compiled with FMA so std::fma is one instruction
-// (that mode is only chosen when numpy itself runs FMA code on this CPU).
-template <class F>
-[[gnu::flatten]] inline void loop_plain(Py_ssize_t n, F&& body) {
-    for (Py_ssize_t k = 0; k < n; ++k) body(k);
-}
-#if defined(__x86_64__) && defined(__GNUC__)
-template <class F>
-[[gnu::flatten, gnu::target("fma")]] inline void loop_fused(Py_ssize_t n, F&& body) {
-    for (Py_ssize_t k = 0; k < n; ++k) body(k);
-}
-#else
-template <class F>
-inline void loop_fused(Py_ssize_t n, F&& body) { loop_plain(n, body); }
+// The lane group used for a scalar value type: four points at a time where
+// the CPU has AVX2, one otherwise.
+template <class T> struct group { using type = T; };
+#if defined(HIDDEN_AVX2)
+template <> struct group<double> { using type = R4; };
+template <bool F> struct group<Cx<F>> { using type = C4<F>; };
 #endif
 
+// body.template operator()<V>(k) over all points: V = the lane group of T for
+// whole groups of points starting at k, then V = T for the points left over.
+// Everything the body calls is inlined into the one loop.
 template <class T, class F>
-inline void for_points(Py_ssize_t n, F&& body) {
-    if constexpr (std::is_same_v<T, Cx<true>>) loop_fused(n, body);
-    else loop_plain(n, body);
+[[gnu::flatten]] inline void for_points(Py_ssize_t n, F&& body) {
+    using G = typename group<T>::type;
+    constexpr int w = lanes_of<G>::value;
+    Py_ssize_t k = 0;
+    if constexpr (w > 1)
+        for (; k + w <= n; k += w) body.template operator()<G>(k);
+    for (; k < n; ++k) body.template operator()<T>(k);
 }
 
 // Runs native.template operator()<T>() with T = double for real inputs and

@@ -256,6 +256,6 @@ static PyModuleDef moduledef = {
     PyModuleDef_HEAD_INIT, "hidden", kDoc, 0, nullptr, slots, nullptr, nullptr, nullptr,
 };
 
-}  // namespace hidden::shell
+PyObject* module_def_init() { return PyModuleDef_Init(&moduledef); }
 
-PyMODINIT_FUNC PyInit_hidden(void) { return PyModuleDef_Init(&hidden::shell::moduledef); }
+}  // namespace hidden::shell
