@@ -30,11 +30,11 @@ py::object deEmbed(const Call& c) {
             const Py_ssize_t n = S->n;
             py::object r = run_native(any_complex({&S, &A, &B}), [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 Assembled out = new_assembled(is_complex<T>::value, n);
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
                     const M2<V> thru{{{V(0.0), V(1.0)}, {V(1.0), V(0.0)}}};
-                    const M2<V> a = has_a ? load_stack<V>(*A, k, finite) : thru;
-                    const M2<V> b = has_b ? load_stack<V>(*B, k, finite) : thru;
-                    out.store<T>(k, calibration::deEmbed(p, load_stack<V>(*S, k, finite), a, b));
+                    const M2<V> a = has_a ? load_stack<V>(*A, k, ok) : thru;
+                    const M2<V> b = has_b ? load_stack<V>(*B, k, ok) : thru;
+                    out.store<T>(k, calibration::deEmbed(p, load_stack<V>(*S, k, ok), a, b));
                 });
                 return std::move(out.view);
             });

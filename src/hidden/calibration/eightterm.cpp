@@ -17,9 +17,9 @@ struct SoltArgs {
     explicit SoltArgs(const Call& c)
         : G1(columns_in(c[0], 3)), Gm1(columns_in(c[1], 3)), G2(columns_in(c[2], 3)), Gm2(columns_in(c[3], 3)) {}
     template <class V>
-    auto load(Py_ssize_t k, bool& finite) const {
-        return std::array{load_row<V, 3>(*G1, k, finite), load_row<V, 3>(*Gm1, k, finite),
-                          load_row<V, 3>(*G2, k, finite), load_row<V, 3>(*Gm2, k, finite)};
+    auto load(Py_ssize_t k, bool& ok) const {
+        return std::array{load_row<V, 3>(*G1, k, ok), load_row<V, 3>(*Gm1, k, ok),
+                          load_row<V, 3>(*G2, k, ok), load_row<V, 3>(*Gm2, k, ok)};
     }
 };
 
@@ -29,9 +29,9 @@ static py::object eight_term_native(const SoltArgs& g, Py_ssize_t n, bool comple
         Assembled A = new_assembled(is_complex<T>::value, n), B = new_assembled(is_complex<T>::value, n);
         py::array q = new_array(is_complex<T>::value, {n});
         T* qd = static_cast<T*>(q.mutable_data());
-        for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-            const auto s = g.template load<V>(k, finite);
-            store<T>(A, B, qd, k, point.template operator()<V>(p, s, k, finite));
+        for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+            const auto s = g.template load<V>(k, ok);
+            store<T>(A, B, qd, k, point.template operator()<V>(p, s, k, ok));
         });
         return py::make_tuple(A.view, B.view, q);
     });
@@ -44,9 +44,9 @@ py::object get8TermModel(const Call& c) {
         if (same_points({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &T, &Tm})) {
             py::object r = eight_term_native(
                 g, T->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &T, &Tm}),
-                [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& finite) {
-                    return calibration::get8TermModel(p, s[0], s[1], s[2], s[3], load_stack<V>(*T, k, finite),
-                                                      load_stack<V>(*Tm, k, finite));
+                [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& ok) {
+                    return calibration::get8TermModel(p, s[0], s[1], s[2], s[3], load_stack<V>(*T, k, ok),
+                                                      load_stack<V>(*Tm, k, ok));
                 });
             if (r) return r;
         }
@@ -82,9 +82,9 @@ py::object get8TermModelUThru(const Call& c) {
             const double pi = py::float_(global(Name::np).attr("pi"));
             py::object r = eight_term_native(
                 g, Tm->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &Tm}),
-                [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& finite) {
-                    return calibration::get8TermModelUThru(p, s[0], s[1], s[2], s[3], load_stack<V>(*Tm, k, finite),
-                                                           load_vec<real_of<V>>(*f, k, finite), *length, *light, pi);
+                [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& ok) {
+                    return calibration::get8TermModelUThru(p, s[0], s[1], s[2], s[3], load_stack<V>(*Tm, k, ok),
+                                                           load_vec<real_of<V>>(*f, k, ok), *length, *light, pi);
                 });
             if (r) return r;
         }
@@ -104,9 +104,9 @@ py::object correct8Term(const Call& c) {
             const Py_ssize_t n = Sm->n;
             py::object r = run_native(any_complex({&Sm, &A, &B, &q}), [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 Assembled S = new_assembled(is_complex<T>::value, n);
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    S.store<T>(k, calibration::correct8Term(p, load_stack<V>(*Sm, k, finite), load_stack<V>(*A, k, finite),
-                                                            load_stack<V>(*B, k, finite), load_vec<V>(*q, k, finite)));
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    S.store<T>(k, calibration::correct8Term(p, load_stack<V>(*Sm, k, ok), load_stack<V>(*A, k, ok),
+                                                            load_stack<V>(*B, k, ok), load_vec<V>(*q, k, ok)));
                 });
                 return std::move(S.view);
             });

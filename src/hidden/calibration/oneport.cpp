@@ -12,9 +12,9 @@ py::object get1PortModel(const Call& c) {
             py::object r = run_native(any_complex({&G, &Gm}), [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 py::array x = new_array(is_complex<T>::value, {n, 3});
                 T* out = static_cast<T*>(x.mutable_data());
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    const auto e = calibration::get1PortModel(p, load_row<V, 3>(*G, k, finite),
-                                                              load_row<V, 3>(*Gm, k, finite));
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    const auto e = calibration::get1PortModel(p, load_row<V, 3>(*G, k, ok),
+                                                              load_row<V, 3>(*Gm, k, ok));
                     for (size_t j = 0; j < 3; ++j) put(out, k, 3, Py_ssize_t(j), e[j]);
                 });
                 return x;
@@ -34,8 +34,8 @@ py::object correct1Port(const Call& c) {
             py::object r = run_native(Gm->complex, [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 py::array G = new_array(is_complex<T>::value, {n});
                 T* out = static_cast<T*>(G.mutable_data());
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    store_vec(out, k, calibration::correct1Port(p, load_vec<V>(*Gm, k, finite), load_row<V, 3>(*err, k, finite)));
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    store_vec(out, k, calibration::correct1Port(p, load_vec<V>(*Gm, k, ok), load_row<V, 3>(*err, k, ok)));
                 });
                 return G;
             });

@@ -25,9 +25,9 @@ py::object correctPortExt(const Call& c) {
             py::object r = run_native(S->complex || e->complex, [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 py::array out = new_array(true, {n, 2, 2});
                 auto* d = static_cast<std::complex<double>*>(out.mutable_data());
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    const M2<V> s = load_stack<V>(*S, k, finite);
-                    const V ek = load_vec<V>(*e, k, finite);
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    const M2<V> s = load_stack<V>(*S, k, ok);
+                    const V ek = load_vec<V>(*e, k, ok);
                     put_complex(d, k, 2 * n_ + n_, s.m[n_][n_] / ek);
                     put_complex(d, k, 2 * n_ + k_, s.m[n_][k_] / p.sqrt(ek));
                     put_complex(d, k, 2 * k_ + n_, s.m[k_][n_] / p.sqrt(ek));

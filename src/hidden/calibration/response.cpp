@@ -13,9 +13,9 @@ static py::object vector_ratio(py::handle measured, py::handle actual) {
             py::object r = run_native(m->complex, [&]<class T>(CalPoint&, bool& finite) -> py::object {
                 py::array H = new_array(is_complex<T>::value, {n});
                 T* out = static_cast<T*>(H.mutable_data());
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    const V mk = load_vec<V>(*m, k, finite);
-                    const V ak = load_vec<V>(*a, k, finite);
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    const V mk = load_vec<V>(*m, k, ok);
+                    const V ak = load_vec<V>(*a, k, ok);
                     store_vec(out, k, ratio(mk, ak));
                 });
                 return H;
@@ -40,10 +40,10 @@ py::object get2PortResponseModel(const Call& c) {
             py::object r = run_native(t->complex, [&]<class T>(CalPoint&, bool& finite) -> py::object {
                 py::array H = new_array(true, {n, 2, 2});
                 auto* h = static_cast<std::complex<double>*>(H.mutable_data());
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    const M2<V> tk = load_stack<V>(*t, k, finite), tmk = load_stack<V>(*tm, k, finite);
-                    put_complex(h, k, 0, ratio(load_vec<V>(*g1m, k, finite), load_vec<V>(*g1, k, finite)));
-                    put_complex(h, k, 3, ratio(load_vec<V>(*g2m, k, finite), load_vec<V>(*g2, k, finite)));
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    const M2<V> tk = load_stack<V>(*t, k, ok), tmk = load_stack<V>(*tm, k, ok);
+                    put_complex(h, k, 0, ratio(load_vec<V>(*g1m, k, ok), load_vec<V>(*g1, k, ok)));
+                    put_complex(h, k, 3, ratio(load_vec<V>(*g2m, k, ok), load_vec<V>(*g2, k, ok)));
                     put_complex(h, k, 1, ratio(tmk.m[0][1], tk.m[0][1]));
                     put_complex(h, k, 2, ratio(tmk.m[1][0], tk.m[1][0]));
                 });
@@ -77,8 +77,8 @@ py::object correctResponse(const Call& c) {
                 ArrayIn out{a->data, n, {a->strides[0], a->strides[1], a->strides[2]}, {n, 2, 2}, Sm->complex};
                 T* base = reinterpret_cast<T*>(a->data);
                 const Py_ssize_t es = Py_ssize_t(sizeof(T));
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    const M2<V> s = load_stack<V>(*Sm, k, finite), h = load_stack<V>(*H, k, finite);
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    const M2<V> s = load_stack<V>(*Sm, k, ok), h = load_stack<V>(*H, k, ok);
                     for (int i = 0; i < 2; ++i)
                         for (int j = 0; j < 2; ++j)
                             put(base, k, out.stride[0] / es, (i * out.stride[1] + j * out.stride[2]) / es,

@@ -17,15 +17,15 @@ py::object get12TermModel(const Call& c) {
                 Transposed fwd = new_transposed(is_complex<V>::value, 6, n), rev = new_transposed(is_complex<V>::value, 6, n);
                 V* f = reinterpret_cast<V*>(fwd.base);
                 V* r = reinterpret_cast<V*>(rev.base);
-                for_points<V>(n, [&]<class L>(Py_ssize_t k) {
-                    const auto g1 = load_row<L, 3>(*G1, k, finite), gm1 = load_row<L, 3>(*Gm1, k, finite);
-                    const auto g2 = load_row<L, 3>(*G2, k, finite), gm2 = load_row<L, 3>(*Gm2, k, finite);
-                    const M2<L> t = load_stack<L>(*T, k, finite), tm = load_stack<L>(*Tm, k, finite);
+                for_points<V>(n, finite, [&]<class L>(Py_ssize_t k, bool& ok) {
+                    const auto g1 = load_row<L, 3>(*G1, k, ok), gm1 = load_row<L, 3>(*Gm1, k, ok);
+                    const auto g2 = load_row<L, 3>(*G2, k, ok), gm2 = load_row<L, 3>(*Gm2, k, ok);
+                    const M2<L> t = load_stack<L>(*T, k, ok), tm = load_stack<L>(*Tm, k, ok);
                     std::array<L, 12> terms;
                     if (isolation.is_none())
                         terms = calibration::get12TermModel(p, g1, gm1, g2, gm2, t, tm, NoIsolation{});
                     else
-                        terms = calibration::get12TermModel(p, g1, gm1, g2, gm2, t, tm, load_stack<L>(*iso, k, finite));
+                        terms = calibration::get12TermModel(p, g1, gm1, g2, gm2, t, tm, load_stack<L>(*iso, k, ok));
                     for (Py_ssize_t i = 0; i < 6; ++i) {
                         put(f, k, 1, i * n, terms[size_t(i)]);
                         put(r, k, 1, i * n, terms[size_t(i) + 6]);
@@ -48,9 +48,9 @@ py::object correct12Term(const Call& c) {
             const Py_ssize_t n = Sm->n;
             py::object r = run_native(Sm->complex, [&]<class T>(CalPoint& p, bool& finite) -> py::object {
                 Assembled S = new_assembled(is_complex<T>::value, n);
-                for_points<T>(n, [&]<class V>(Py_ssize_t k) {
-                    S.store<T>(k, calibration::correct12Term(p, load_stack<V>(*Sm, k, finite), load_row<V, 6>(*fwd, k, finite),
-                                                             load_row<V, 6>(*rev, k, finite)));
+                for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    S.store<T>(k, calibration::correct12Term(p, load_stack<V>(*Sm, k, ok), load_row<V, 6>(*fwd, k, ok),
+                                                             load_row<V, 6>(*rev, k, ok)));
                 });
                 return std::move(S.view);
             });

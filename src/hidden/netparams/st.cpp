@@ -15,8 +15,8 @@ static py::object convert(py::handle s, Formula&& formula) {
                 PointPath p;
                 bool finite = true;
                 FpGuard fp;
-                for_points<T>(in->n, [&]<class V>(Py_ssize_t k) {
-                    out.store<T>(k, formula(p, load_stack<V>(*in, k, finite)));
+                for_points<T>(in->n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
+                    out.store<T>(k, formula(p, load_stack<V>(*in, k, ok)));
                 });
                 if (!fp.clean() || !finite || p.singular) return py::object();
                 return std::move(out.view);

@@ -111,11 +111,11 @@ static py::object two_port(const Call& c, NumpyWaves numpy, Formula&& formula) {
                     PointWaves p;
                     bool finite = true;
                     FpGuard fp;
-                    for_points<T>(n, [&]<class V>(Py_ssize_t k) {
+                    for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
                         std::array<V, 4> w1, w2;
                         for (int i = 0; i < 4; ++i) {
-                            w1[size_t(i)] = load_vec<V>(r1->v[i], k, finite);
-                            w2[size_t(i)] = load_vec<V>(r2->v[i], k, finite);
+                            w1[size_t(i)] = load_vec<V>(r1->v[i], k, ok);
+                            w2[size_t(i)] = load_vec<V>(r2->v[i], k, ok);
                         }
                         S.store<T>(k, formula(p, w1, w2));
                     });
@@ -174,14 +174,15 @@ static py::object ab2G_native(PyObject* rec, PyObject* ports) {
     auto b = vector_at(rec, b_port);
     auto a = vector_at(rec, a_port);
     if (!a || !b || a->n != b->n || a->complex != b->complex) return py::object();
+    const ArrayIn num = *b, den = *a;
     return dispatch(a->complex, [&]<class T>() -> py::object {
-        py::array G = new_array(is_complex<T>::value, {a->n});
+        py::array G = new_array(is_complex<T>::value, {den.n});
         T* g = static_cast<T*>(G.mutable_data());
         bool finite = true;
         FpGuard fp;
-        for_points<T>(a->n, [&]<class V>(Py_ssize_t i) {
-            const V bi = load_vec<V>(*b, i, finite);
-            const V ai = load_vec<V>(*a, i, finite);
+        for_points<T>(den.n, finite, [&]<class V>(Py_ssize_t i, bool& ok) {
+            const V bi = load_vec<V>(num, i, ok);
+            const V ai = load_vec<V>(den, i, ok);
             store_vec(g, i, bi / ai);
         });
         if (!fp.clean() || !finite) return py::object();

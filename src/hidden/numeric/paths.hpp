@@ -90,17 +90,21 @@ template <> struct group<double> { using type = R4; };
 template <bool F> struct group<Cx<F>> { using type = C4<F>; };
 #endif
 
-// body.template operator()<V>(k) over all points: V = the lane group of T for
-// whole groups of points starting at k, then V = T for the points left over.
-// Everything the body calls is inlined into the one loop.
+// body.template operator()<V>(k, ok) over all points: V = the lane group of T
+// for whole groups of points starting at k, then V = T for the points left
+// over. Everything the body calls is inlined into the one loop; the body
+// clears `ok` on a non-finite input, and `finite` learns of it at the end (a
+// local flag stays in a register).
 template <class T, class F>
-[[gnu::flatten]] inline void for_points(Py_ssize_t n, F&& body) {
+[[gnu::flatten]] inline void for_points(Py_ssize_t n, bool& finite, F&& body) {
     using G = typename group<T>::type;
     constexpr int w = lanes_of<G>::value;
+    bool ok = true;
     Py_ssize_t k = 0;
     if constexpr (w > 1)
-        for (; k + w <= n; k += w) body.template operator()<G>(k);
-    for (; k < n; ++k) body.template operator()<T>(k);
+        for (; k + w <= n; k += w) body.template operator()<G>(k, ok);
+    for (; k < n; ++k) body.template operator()<T>(k, ok);
+    finite &= ok;
 }
 
 // Runs native.template operator()<T>() with T = double for real inputs and
