@@ -83,6 +83,20 @@ inline V load_at(const ArrayIn& a, Py_ssize_t k, Py_ssize_t o, bool& finite) {
     if constexpr (lanes_of<V>::value == 1) {
         return load<S>(a, k * a.stride[0] + o, finite);
     } else {
+#if defined(HIDDEN_AVX2)
+        if constexpr (is_complex<V>::value) {
+            if (a.complex && a.stride[0] == 16) {  // consecutive complex values
+                V v;
+                deinterleave(reinterpret_cast<const double*>(a.data + k * 16 + o), v.re, v.im);
+                finite &= all_finite(v.re, v.im);
+                return v;
+            }
+        } else if (a.stride[0] == 8) {
+            const v4d x = _mm256_loadu_pd(reinterpret_cast<const double*>(a.data + k * 8 + o));
+            finite &= all_finite(x, x);
+            return V(x);
+        }
+#endif
         S s[4];
         for (int l = 0; l < 4; ++l) s[l] = load<S>(a, (k + l) * a.stride[0] + o, finite);
         if constexpr (is_complex<V>::value)
@@ -108,6 +122,26 @@ inline std::array<V, K> load_row(const ArrayIn& a, Py_ssize_t k, bool& finite) {
 template <class V>
 inline M2<V> load_stack(const ArrayIn& a, Py_ssize_t k, bool& finite) {
     M2<V> m;
+#if defined(HIDDEN_AVX2)
+    if constexpr (lanes_of<V>::value == 4 && is_complex<V>::value) {
+        if (a.complex && a.stride[0] == 64 && a.stride[1] == 32 && a.stride[2] == 16) {
+            // Four C-contiguous 2x2 matrices: a 4x4 transpose of complex values.
+            const double* p = reinterpret_cast<const double*>(a.data + k * 64);
+            for (int half = 0; half < 2; ++half) {           // entries (half,0) and (half,1)
+                const v4d r0 = _mm256_loadu_pd(p + 4 * half), r1 = _mm256_loadu_pd(p + 8 + 4 * half);
+                const v4d r2 = _mm256_loadu_pd(p + 16 + 4 * half), r3 = _mm256_loadu_pd(p + 24 + 4 * half);
+                for (int j = 0; j < 2; ++j) {
+                    const v4d x = j ? _mm256_permute2f128_pd(r0, r2, 0x31) : _mm256_permute2f128_pd(r0, r2, 0x20);
+                    const v4d y = j ? _mm256_permute2f128_pd(r1, r3, 0x31) : _mm256_permute2f128_pd(r1, r3, 0x20);
+                    m.m[half][j].re = _mm256_unpacklo_pd(x, y);
+                    m.m[half][j].im = _mm256_unpackhi_pd(x, y);
+                    finite &= all_finite(m.m[half][j].re, m.m[half][j].im);
+                }
+            }
+            return m;
+        }
+    }
+#endif
     for (int i = 0; i < 2; ++i)
         for (int j = 0; j < 2; ++j) m.m[i][j] = load_at<V>(a, k, i * a.stride[1] + j * a.stride[2], finite);
     return m;
@@ -119,6 +153,17 @@ inline void put(T* out, Py_ssize_t k, Py_ssize_t step, Py_ssize_t offset, const 
     if constexpr (lanes_of<V>::value == 1) {
         out[k * step + offset] = v;
     } else {
+#if defined(HIDDEN_AVX2)
+        if (step == 1) {
+            if constexpr (is_complex<T>::value) {
+                interleave(reinterpret_cast<double*>(out + k + offset), v.re, v.im);
+                return;
+            } else {
+                _mm256_storeu_pd(out + k + offset, v.v);
+                return;
+            }
+        }
+#endif
         for (int l = 0; l < 4; ++l) {
             if constexpr (is_complex<T>::value) out[(k + l) * step + offset] = v.lane(l);
             else out[(k + l) * step + offset] = v.v[l];

@@ -119,6 +119,30 @@ template <bool F> inline bool any_zero(C4<F> a) {
 template <> struct is_complex<C4<true>> { static constexpr bool value = true; };
 template <> struct is_complex<C4<false>> { static constexpr bool value = true; };
 
+// True when every lane of the vectors is finite (checked without raising any
+// floating-point flag).
+inline bool all_finite(v4d a, v4d b) {
+    const v4d inf = _mm256_set1_pd(__builtin_inf());
+    const v4d fa = _mm256_cmp_pd(abs_of(R4(a)).v, inf, _CMP_LT_OQ);
+    const v4d fb = _mm256_cmp_pd(abs_of(R4(b)).v, inf, _CMP_LT_OQ);
+    return _mm256_movemask_pd(_mm256_and_pd(fa, fb)) == 0xF;
+}
+
+// Four consecutive complex values in memory <-> real and imaginary lanes.
+inline void deinterleave(const double* p, v4d& re, v4d& im) {
+    const v4d v0 = _mm256_loadu_pd(p), v1 = _mm256_loadu_pd(p + 4);  // (r0 i0 r1 i1) (r2 i2 r3 i3)
+    const v4d lo = _mm256_permute2f128_pd(v0, v1, 0x20);            // r0 i0 r2 i2
+    const v4d hi = _mm256_permute2f128_pd(v0, v1, 0x31);            // r1 i1 r3 i3
+    re = _mm256_unpacklo_pd(lo, hi);                                // r0 r1 r2 r3
+    im = _mm256_unpackhi_pd(lo, hi);
+}
+inline void interleave(double* p, v4d re, v4d im) {
+    const v4d lo = _mm256_unpacklo_pd(re, im);                      // r0 i0 r2 i2
+    const v4d hi = _mm256_unpackhi_pd(re, im);                      // r1 i1 r3 i3
+    _mm256_storeu_pd(p, _mm256_permute2f128_pd(lo, hi, 0x20));
+    _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+}
+
 // Lane-by-lane application of a scalar function.
 template <class Fn>
 inline R4 per_lane(R4 x, Fn fn) {
