@@ -97,12 +97,19 @@ inline V load_at(const ArrayIn& a, Py_ssize_t k, Py_ssize_t o, bool& finite) {
             return V(x);
         }
 #endif
+        // a gather; finiteness is checked once on the vectors
+        bool unchecked = true;
         S s[4];
-        for (int l = 0; l < 4; ++l) s[l] = load<S>(a, (k + l) * a.stride[0] + o, finite);
-        if constexpr (is_complex<V>::value)
-            return V(_mm256_set_pd(s[3].re, s[2].re, s[1].re, s[0].re), _mm256_set_pd(s[3].im, s[2].im, s[1].im, s[0].im));
-        else
-            return V(_mm256_set_pd(s[3], s[2], s[1], s[0]));
+        for (int l = 0; l < 4; ++l) s[l] = load<S>(a, (k + l) * a.stride[0] + o, unchecked);
+        if constexpr (is_complex<V>::value) {
+            const V v(_mm256_set_pd(s[3].re, s[2].re, s[1].re, s[0].re), _mm256_set_pd(s[3].im, s[2].im, s[1].im, s[0].im));
+            finite &= all_finite(v.re, v.im);
+            return v;
+        } else {
+            const V v(_mm256_set_pd(s[3], s[2], s[1], s[0]));
+            finite &= all_finite(v.v, v.v);
+            return v;
+        }
     }
 }
 
@@ -151,7 +158,15 @@ inline M2<V> load_stack(const ArrayIn& a, Py_ssize_t k, bool& finite) {
 template <class T, class V>
 inline void put(T* out, Py_ssize_t k, Py_ssize_t step, Py_ssize_t offset, const V& v) {
     if constexpr (lanes_of<V>::value == 1) {
-        out[k * step + offset] = v;
+        if constexpr (is_complex<T>::value) {
+            // two double stores: a struct copy may be treated as one that
+            // aliases everything, reloading the loop's state on every point
+            double* d = reinterpret_cast<double*>(out + k * step + offset);
+            d[0] = v.re;
+            d[1] = v.im;
+        } else {
+            out[k * step + offset] = v;
+        }
     } else {
 #if defined(HIDDEN_AVX2)
         if (step == 1) {
@@ -165,8 +180,13 @@ inline void put(T* out, Py_ssize_t k, Py_ssize_t step, Py_ssize_t offset, const 
         }
 #endif
         for (int l = 0; l < 4; ++l) {
-            if constexpr (is_complex<T>::value) out[(k + l) * step + offset] = v.lane(l);
-            else out[(k + l) * step + offset] = v.v[l];
+            if constexpr (is_complex<T>::value) {
+                double* d = reinterpret_cast<double*>(out + (k + l) * step + offset);
+                d[0] = v.re[l];
+                d[1] = v.im[l];
+            } else {
+                out[(k + l) * step + offset] = v.v[l];
+            }
         }
     }
 }
