@@ -29,8 +29,9 @@ py::object correctPortExt(const Call& c) {
                     const M2<V> s = load_stack<V>(*S, k, ok);
                     const V ek = load_vec<V>(*e, k, ok);
                     put_complex(d, k, 2 * n_ + n_, s.m[n_][n_] / ek);
-                    put_complex(d, k, 2 * n_ + k_, s.m[n_][k_] / p.sqrt(ek));
-                    put_complex(d, k, 2 * k_ + n_, s.m[k_][n_] / p.sqrt(ek));
+                    const V root = p.sqrt(ek);  // the same value numpy computes twice
+                    put_complex(d, k, 2 * n_ + k_, s.m[n_][k_] / root);
+                    put_complex(d, k, 2 * k_ + n_, s.m[k_][n_] / root);
                     put_complex(d, k, 2 * k_ + k_, s.m[k_][k_]);
                 });
                 return out;

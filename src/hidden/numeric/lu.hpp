@@ -85,6 +85,7 @@ struct M3 {
 // x of A x = b by LU with partial pivoting on |re| + |im|.
 template <class T>
 inline std::array<T, 3> solve3(M3<T> a, std::array<T, 3> b, bool& singular) {
+    T recip[3];
     for (int c = 0; c < 3; ++c) {
         // Bring the largest |re| + |im| of column c to row c; the first of equal
         // maxima wins, as in LAPACK.
@@ -100,8 +101,10 @@ inline std::array<T, 3> solve3(M3<T> a, std::array<T, 3> b, bool& singular) {
             b[size_t(c)] = top;
         }
         singular |= any_zero(a.m[c][c]);
+        // like getf2: one reciprocal of the pivot, then multiplications
+        recip[c] = T(1.0) / a.m[c][c];
         for (int r = c + 1; r < 3; ++r) {
-            const T l = a.m[r][c] / a.m[c][c];
+            const T l = a.m[r][c] * recip[c];
             for (int j = c + 1; j < 3; ++j) {
                 const T lu = l * a.m[c][j];
                 a.m[r][j] = a.m[r][j] - lu;
@@ -117,7 +120,7 @@ inline std::array<T, 3> solve3(M3<T> a, std::array<T, 3> b, bool& singular) {
             const T t = a.m[r][j] * x[size_t(j)];
             s = s - t;
         }
-        x[size_t(r)] = s / a.m[r][r];
+        x[size_t(r)] = s * recip[r];
     }
     return x;
 }
