@@ -97,6 +97,20 @@ inline V load_at(const ArrayIn& a, Py_ssize_t k, Py_ssize_t o, bool& finite) {
             return V(x);
         }
 #endif
+#if defined(HIDDEN_AVX2)
+        if constexpr (is_complex<V>::value) {
+            if (a.complex) {
+                const char* p = a.data + k * a.stride[0] + o;
+                const Py_ssize_t s0 = a.stride[0];
+                V v;
+                gather(reinterpret_cast<const double*>(p), reinterpret_cast<const double*>(p + s0),
+                       reinterpret_cast<const double*>(p + 2 * s0), reinterpret_cast<const double*>(p + 3 * s0), v.re,
+                       v.im);
+                finite &= all_finite(v.re, v.im);
+                return v;
+            }
+        }
+#endif
         // a gather; finiteness is checked once on the vectors
         bool unchecked = true;
         S s[4];
@@ -177,6 +191,14 @@ inline void put(T* out, Py_ssize_t k, Py_ssize_t step, Py_ssize_t offset, const 
                 _mm256_storeu_pd(out + k + offset, v.v);
                 return;
             }
+        }
+#endif
+#if defined(HIDDEN_AVX2)
+        if constexpr (is_complex<T>::value) {
+            T* p = out + k * step + offset;
+            scatter(reinterpret_cast<double*>(p), reinterpret_cast<double*>(p + step),
+                    reinterpret_cast<double*>(p + 2 * step), reinterpret_cast<double*>(p + 3 * step), v.re, v.im);
+            return;
         }
 #endif
         for (int l = 0; l < 4; ++l) {

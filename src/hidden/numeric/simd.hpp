@@ -143,6 +143,24 @@ inline void interleave(double* p, v4d re, v4d im) {
     _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
 }
 
+// Complex values at four addresses <-> real and imaginary lanes.
+inline void gather(const double* p0, const double* p1, const double* p2, const double* p3, v4d& re, v4d& im) {
+    const v4d x01 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p0)), _mm_loadu_pd(p1), 1);
+    const v4d x23 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p2)), _mm_loadu_pd(p3), 1);
+    const v4d lo = _mm256_permute2f128_pd(x01, x23, 0x20);  // r0 i0 r2 i2
+    const v4d hi = _mm256_permute2f128_pd(x01, x23, 0x31);  // r1 i1 r3 i3
+    re = _mm256_unpacklo_pd(lo, hi);
+    im = _mm256_unpackhi_pd(lo, hi);
+}
+inline void scatter(double* p0, double* p1, double* p2, double* p3, v4d re, v4d im) {
+    const v4d lo = _mm256_unpacklo_pd(re, im);  // r0 i0 r2 i2
+    const v4d hi = _mm256_unpackhi_pd(re, im);  // r1 i1 r3 i3
+    _mm_storeu_pd(p0, _mm256_castpd256_pd128(lo));
+    _mm_storeu_pd(p1, _mm256_castpd256_pd128(hi));
+    _mm_storeu_pd(p2, _mm256_extractf128_pd(lo, 1));
+    _mm_storeu_pd(p3, _mm256_extractf128_pd(hi, 1));
+}
+
 // Lane-by-lane application of a scalar function.
 template <class Fn>
 inline R4 per_lane(R4 x, Fn fn) {
