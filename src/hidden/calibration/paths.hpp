@@ -11,7 +11,7 @@
 namespace hidden::calibration {
 using namespace numeric;
 
-// Definition lines of the functions whose generator expressions can fail.
+// Lines of the generator expressions that unpack error-term columns.
 constexpr int kGet12TermGenexprLine = 530;
 constexpr int kCorrect12TermGenexprLine = 569;
 

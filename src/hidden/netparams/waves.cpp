@@ -8,8 +8,7 @@
 namespace hidden::netparams {
 using namespace numeric;
 
-// Definition lines of the two functions with a generator expression.
-constexpr int kSwitchCorrectLine = 200;
+// Line of ab2S_SwitchCorrect's generator expression (the function starts at 200).
 constexpr int kSwitchCorrectGenexprLine = 214;
 
 // A recording and the port map, as the numpy path reads them.
@@ -136,7 +135,6 @@ py::object ab2S(const Call& c) {
 py::object ab2S_SwitchCorrect(const Call& c) {
     NumpyWaves numpy;
     numpy.genexpr_line = kSwitchCorrectGenexprLine;
-    (void)kSwitchCorrectLine;
     return two_port(c, numpy,
                     [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S_SwitchCorrect(p, r1, r2); });
 }
