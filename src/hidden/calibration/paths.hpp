@@ -78,12 +78,13 @@ struct CalPoint : PointPath {
         return calibration::get1PortModel(*this, g, gm);
     }
 
-    template <class O, class V>
-    static M3<V> system3(O a00, V a01, V a02, O a10, V a11, V a12, O a20, V a21, V a22) {
-        return {{{V(a00), a01, a02}, {V(a10), a11, a12}, {V(a20), a21, a22}}};
+    // The one-port system's first column is PointPath's ones_for: 1.0.
+    template <class V>
+    static M3UnitCol0<V> system3(double, V a01, V a02, double, V a11, V a12, double, V a21, V a22) {
+        return {{{a01, a02}, {a11, a12}, {a21, a22}}};
     }
     template <class V> static std::array<V, 3> rhs3(V b0, V b1, V b2) { return {b0, b1, b2}; }
-    template <class V> std::array<V, 3> solve(const M3<V>& a, const std::array<V, 3>& b) {
+    template <class A, class V> std::array<V, 3> solve(const A& a, const std::array<V, 3>& b) {
         return solve3(a, b, singular);
     }
     template <class V> static const std::array<V, 3>& squeeze_rhs(const std::array<V, 3>& x) { return x; }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <utility>
 
 #include "cplx.hpp"
 
@@ -77,52 +76,42 @@ inline M2<T> inv2(const M2<T>& a, bool& singular) {
     return r;
 }
 
+// A 3x3 system whose first column is all ones (the one-port model's): the
+// first elimination step is a plain subtraction of row 0, which leaves a 2x2
+// block for LU with partial pivoting.
 template <class T>
-struct M3 {
-    T m[3][3];
+struct M3UnitCol0 {
+    T m[3][2];  // columns 1 and 2
 };
 
-// x of A x = b by LU with partial pivoting on |re| + |im|.
 template <class T>
-inline std::array<T, 3> solve3(M3<T> a, std::array<T, 3> b, bool& singular) {
-    T recip[3];
-    for (int c = 0; c < 3; ++c) {
-        // Bring the largest |re| + |im| of column c to row c; the first of equal
-        // maxima wins, as in LAPACK.
-        for (int r = c + 1; r < 3; ++r) {
-            const auto swap = abs1(a.m[r][c]) > abs1(a.m[c][c]);
-            for (int j = 0; j < 3; ++j) {
-                const T top = pick(swap, a.m[r][j], a.m[c][j]);
-                a.m[r][j] = pick(swap, a.m[c][j], a.m[r][j]);
-                a.m[c][j] = top;
-            }
-            const T top = pick(swap, b[size_t(r)], b[size_t(c)]);
-            b[size_t(r)] = pick(swap, b[size_t(c)], b[size_t(r)]);
-            b[size_t(c)] = top;
-        }
-        singular |= any_zero(a.m[c][c]);
-        // like getf2: one reciprocal of the pivot, then multiplications
-        recip[c] = T(1.0) / a.m[c][c];
-        for (int r = c + 1; r < 3; ++r) {
-            const T l = a.m[r][c] * recip[c];
-            for (int j = c + 1; j < 3; ++j) {
-                const T lu = l * a.m[c][j];
-                a.m[r][j] = a.m[r][j] - lu;
-            }
-            const T lb = l * b[size_t(c)];
-            b[size_t(r)] = b[size_t(r)] - lb;
-        }
+inline std::array<T, 3> solve3(const M3UnitCol0<T>& a, const std::array<T, 3>& b, bool& singular) {
+    T u[2][2], c[2];
+    for (int r = 0; r < 2; ++r) {
+        u[r][0] = a.m[r + 1][0] - a.m[0][0];
+        u[r][1] = a.m[r + 1][1] - a.m[0][1];
+        c[r] = b[size_t(r) + 1] - b[0];
     }
-    std::array<T, 3> x;
-    for (int r = 2; r >= 0; --r) {
-        T s = b[size_t(r)];
-        for (int j = r + 1; j < 3; ++j) {
-            const T t = a.m[r][j] * x[size_t(j)];
-            s = s - t;
-        }
-        x[size_t(r)] = s * recip[r];
-    }
-    return x;
+    const auto swap = abs1(u[1][0]) > abs1(u[0][0]);
+    const T p0 = pick(swap, u[1][0], u[0][0]), p1 = pick(swap, u[1][1], u[0][1]), pc = pick(swap, c[1], c[0]);
+    const T o0 = pick(swap, u[0][0], u[1][0]), o1 = pick(swap, u[0][1], u[1][1]), oc = pick(swap, c[0], c[1]);
+    singular |= any_zero(p0);
+    const T recip = T(1.0) / p0;
+    const T l = o0 * recip;
+    const T lp1 = l * p1;
+    const T u11 = o1 - lp1;
+    const T lpc = l * pc;
+    const T c1 = oc - lpc;
+    singular |= any_zero(u11);
+    const T x2 = c1 / u11;
+    const T p1x2 = p1 * x2;
+    const T r1 = pc - p1x2;
+    const T x1 = r1 * recip;
+    const T a1x1 = a.m[0][0] * x1;
+    const T a2x2 = a.m[0][1] * x2;
+    const T r0 = b[0] - a1x1;
+    const T x0 = r0 - a2x2;
+    return {x0, x1, x2};
 }
 
 }  // namespace hidden::numeric
