@@ -383,3 +383,13 @@ def test_rebound_functions_are_used(hidden, rng):
     assert seen == [3, 3, 3, 3]
     hidden.S2T = lambda S: np.tile(np.eye(2), (len(S), 1, 1))
     np.testing.assert_allclose(hidden.deEmbed(s.D), np.tile([[0, 1], [1, 0]], (3, 1, 1)))
+
+
+def test_port_extension_roots_on_the_branch_cut(hidden):
+    # square roots of negative reals: the sign of a zero imaginary part picks the half-plane
+    e = np.array([-4 + 0j, complex(-4, -0.0), 4 + 0j, 1j, -1j, complex(-9, 1e-20), complex(-9, -1e-20), 2 - 2j])
+    S = np.ones((len(e), 2, 2), complex)
+    native, reference = both_paths(hidden.correctPortExt, S, e, 2)
+    np.testing.assert_array_equal(np.signbit(native.real), np.signbit(reference.real))
+    np.testing.assert_array_equal(np.signbit(native.imag), np.signbit(reference.imag))
+    close(native, reference, 1e-15)

@@ -65,14 +65,20 @@ struct PointPath {
     static R4 real(R4 x) { return x; }
     template <bool F> static R4 real(C4<F> x) { return x.re; }
     static R4 sqrt(R4 x) { return per_lane(x, [](double v) { return std::sqrt(v); }); }
-    template <bool F> static C4<F> sqrt(C4<F> x) {
-        C4<F> r;
-        for (int l = 0; l < 4; ++l) {
-            const Cx<F> v = sqrt(x.lane(l));
-            r.re[l] = v.re;
-            r.im[l] = v.im;
-        }
-        return r;
+    // Principal root: t = sqrt((|x| + |z|) / 2), then (t, y / 2t) for x >= 0 and
+    // (|y| / 2t, t with the sign of y) otherwise. Accurate to an ulp or two, as
+    // numpy's csqrt; z = 0 raises the invalid flag (0/0) and so goes to numpy.
+    template <bool F> static C4<F> sqrt(C4<F> z) {
+        const v4d x2 = _mm256_mul_pd(z.re, z.re), y2 = _mm256_mul_pd(z.im, z.im);
+        const v4d mod = _mm256_sqrt_pd(_mm256_add_pd(x2, y2));
+        const v4d ax = abs_of(R4(z.re)).v, ay = abs_of(R4(z.im)).v;
+        const v4d t = _mm256_sqrt_pd(_mm256_mul_pd(_mm256_add_pd(ax, mod), _mm256_set1_pd(0.5)));
+        const v4d two_t = _mm256_add_pd(t, t);
+        const v4d sign_y = _mm256_and_pd(z.im, _mm256_set1_pd(-0.0));
+        const v4d nonneg = _mm256_cmp_pd(z.re, _mm256_setzero_pd(), _CMP_GE_OQ);
+        const v4d re = _mm256_blendv_pd(_mm256_div_pd(ay, two_t), t, nonneg);
+        const v4d im = _mm256_blendv_pd(_mm256_or_pd(t, sign_y), _mm256_div_pd(z.im, two_t), nonneg);
+        return {re, im};
     }
     template <bool F> static R4 angle(C4<F> x) {
         return _mm256_set_pd(std::atan2(x.im[3], x.re[3]), std::atan2(x.im[2], x.re[2]), std::atan2(x.im[1], x.re[1]),
