@@ -47,9 +47,16 @@ def test_frequencies_are_labelled_as_given_in_mhz(hidden, shown, stacks):
     assert "MHz" in shown[0].axes[0].get_xlabel()
 
 
+@pytest.mark.parametrize("name,prefixes", [
+    ("plotCompareDb", [""]), ("plotCompareDeg", [""]), ("plotCompareDbDeg", ["Mag: ", "Phase: "])])
+def test_one_network_draws_one_column(hidden, shown, stacks, name, prefixes):
+    getattr(hidden, name)(F, stacks[:1], ["only"])
+    (fig,) = shown
+    assert [a.get_title() for a in fig.axes] == [p + "only" for p in prefixes]
+    assert all(len(a.get_lines()) == 4 for a in fig.axes)
+
+
 def test_errors_propagate(hidden, shown, stacks):
-    with pytest.raises(TypeError):
-        hidden.plotCompareDb(F, stacks[:1], ["only"])          # one column: a single Axes, not indexable
     with pytest.raises(IndexError):
         hidden.plotCompareDeg(F, stacks, ["a"])
     with pytest.raises(TypeError):

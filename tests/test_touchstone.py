@@ -80,6 +80,17 @@ def test_bad_arguments(hidden, files, capsys):
         hidden.readSnP(p2, 1.5e9, "RI")
 
 
+def test_path_objects_are_accepted(hidden, tmp_path, files):
+    import pathlib
+    f, S1, S2, p1, p2 = files
+    s, ff = hidden.readSnP(pathlib.Path(p2))
+    np.testing.assert_array_equal(s, hidden.readSnP(p2)[0])
+    np.testing.assert_array_equal(hidden.readSnP(pathlib.Path(p1), f, "RI"), hidden.readSnP(p1, f, "RI"))
+    (tmp_path / "sub").mkdir()
+    assert hidden.writeSnP(f, S2, tmp_path / "sub" / "copy.s2p") is None
+    np.testing.assert_allclose(skrf.Network(str(tmp_path / "sub" / "copy.s2p")).s, S2)
+
+
 @pytest.mark.parametrize("path,where", [
     ("data/run1/dut.s2p", "data/run1/dut.s2p"),
     ("dut.s2p", "dut.s2p"),

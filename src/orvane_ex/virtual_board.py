@@ -43,20 +43,20 @@ _PROMPT = re.compile(r">> Measure (.*?)(?: @ Port-(\d+))?: $")
 class FreqRange:
     """The frequency plan: `numFreqPoints` points from `start` to `stop` Hz."""
 
-    def __init__(self, start=1e9, stop=6e9, numFreqPoints=201):
+    def __init__(self, start: float = 1e9, stop: float = 6e9, numFreqPoints: int = 201) -> None:
         self.start = float(start)
         self.stop = float(stop)
         self.numFreqPoints = int(numFreqPoints)
 
     @property
-    def f(self):
+    def f(self) -> np.ndarray:
         return np.linspace(self.start, self.stop, self.numFreqPoints)
 
 
 class Settings:
     """The settings object: `txtr` picks the transmitting board port."""
 
-    def __init__(self, start=1e9, stop=6e9, points=201):
+    def __init__(self, start: float = 1e9, stop: float = 6e9, points: int = 201) -> None:
         self.txtr = PORTS["Tx1"]
         self.freqRange = FreqRange(start, stop, points)
 
@@ -129,8 +129,9 @@ class Board:
     device: None for the built-in device, or a two-port Touchstone file.
     """
 
-    def __init__(self, settings=None, *, seed=417, noise=True, noise_db=-90.0, crosstalk_db=-110.0,
-                 ideal_standards=True, device=None, ports=None):
+    def __init__(self, settings: Settings | None = None, *, seed: int = 417, noise: bool = True,
+                 noise_db: float = -90.0, crosstalk_db: float = -110.0, ideal_standards: bool = True,
+                 device: str | os.PathLike[str] | None = None, ports: dict[str, int] | None = None) -> None:
         self.ports = dict(ports or PORTS)
         self.rng = np.random.default_rng(seed)
         self.seed = seed

@@ -8,6 +8,17 @@ static bool exact_type(py::handle obj, py::handle type) {
     return truth(py::handle(reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr()))), Py_EQ, type);
 }
 
+// A path-like object (pathlib.Path, os.DirEntry, ...) as the str it names;
+// an empty object for anything else.
+py::object fs_path(py::handle path) {
+    if (PyUnicode_Check(path.ptr()) || PyBytes_Check(path.ptr()) || !PyObject_HasAttrString(path.ptr(), "__fspath__"))
+        return py::object();
+    auto fs = py::reinterpret_steal<py::object>(PyOS_FSPath(path.ptr()));
+    if (!fs) throw py::error_already_set();
+    if (PyBytes_Check(fs.ptr())) return py::module_::import("os").attr("fsdecode")(fs);
+    return fs;
+}
+
 static py::object interp1d(py::handle x, py::handle y, bool along_axis0) {
     py::object f = global(Name::sp).attr("interpolate").attr("interp1d");
     if (along_axis0) return f(x, y, py::arg("axis") = 0);
@@ -21,6 +32,8 @@ py::object readSnP(const Call& c) {
         ntwk = global(Name::rf).attr("Network")(path);
     } else if (exact_type(path, global(Name::rf).attr("network").attr("Network"))) {
         ntwk = py::reinterpret_borrow<py::object>(path);
+    } else if (py::object file = fs_path(path)) {
+        ntwk = global(Name::rf).attr("Network")(file);
     }
     auto need_ntwk = [&] {
         if (!ntwk) {

@@ -8,4 +8,6 @@ namespace hidden::touchstone {
 py::object readSnP(const Call& c);
 py::object writeSnP(const Call& c);
 
+py::object fs_path(py::handle path);
+
 }  // namespace hidden::touchstone
