@@ -23,8 +23,11 @@ struct SoltArgs {
     }
 };
 
+// `kinds`: which of A, B and q numpy gives as complex; the points are
+// computed in complex arithmetic when any argument is complex.
 template <class Point>
-static py::object eight_term_native(const SoltArgs& g, Py_ssize_t n, bool complex, Point&& point) {
+static py::object eight_term_native(const SoltArgs& g, Py_ssize_t n, bool complex, std::array<Kind, 3> kinds,
+                                    Point&& point) {
     return run_native(complex, [&]<class T>(CalPoint& p, bool& finite) -> py::object {
         Assembled A = new_assembled(is_complex<T>::value, n), B = new_assembled(is_complex<T>::value, n);
         py::array q = new_array(is_complex<T>::value, {n});
@@ -33,17 +36,25 @@ static py::object eight_term_native(const SoltArgs& g, Py_ssize_t n, bool comple
             const auto s = g.template load<V>(k, ok);
             store<T>(A, B, qd, k, point.template operator()<V>(p, s, k, ok));
         });
-        return py::make_tuple(A.view, B.view, q);
+        py::array out[3] = {std::move(A.view), std::move(B.view), std::move(q)};
+        for (int i = 0; i < 3; ++i)
+            if (is_complex<T>::value && !kinds[size_t(i)].complex) out[i] = real_part(out[i]);
+        return py::make_tuple(out[0], out[1], out[2]);
     });
 }
+
+static Kind kind_of(const std::optional<ArrayIn>& a) { return {a->complex}; }
 
 py::object get8TermModel(const Call& c) {
     if (genuine(Name::np, Name::det, Name::inv, Name::solve, Name::S2T, Name::get1PortModel)) {
         SoltArgs g(c);
         auto T = stack_in(c[4]), Tm = stack_in(c[5]);
         if (same_points({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &T, &Tm})) {
+            CalKind kp;
+            const auto kinds = calibration::get8TermModel(kp, kind_of(g.G1), kind_of(g.Gm1), kind_of(g.G2),
+                                                          kind_of(g.Gm2), kind_of(T), kind_of(Tm));
             py::object r = eight_term_native(
-                g, T->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &T, &Tm}),
+                g, T->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &T, &Tm}), kinds,
                 [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& ok) {
                     return calibration::get8TermModel(p, s[0], s[1], s[2], s[3], load_stack<V>(*T, k, ok),
                                                       load_stack<V>(*Tm, k, ok));
@@ -80,8 +91,11 @@ py::object get8TermModelUThru(const Call& c) {
         }
         if (length && light && same_points({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &Tm, &f}) && !f->complex) {
             const double pi = py::float_(global(Name::np).attr("pi"));
+            CalKind kp;
+            const auto kinds = calibration::get8TermModelUThru(kp, kind_of(g.G1), kind_of(g.Gm1), kind_of(g.G2),
+                                                               kind_of(g.Gm2), kind_of(Tm), kReal, *length, *light, pi);
             py::object r = eight_term_native(
-                g, Tm->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &Tm}),
+                g, Tm->n, any_complex({&g.G1, &g.Gm1, &g.G2, &g.Gm2, &Tm}), kinds,
                 [&]<class V>(CalPoint& p, const auto& s, Py_ssize_t k, bool& ok) {
                     return calibration::get8TermModelUThru(p, s[0], s[1], s[2], s[3], load_stack<V>(*Tm, k, ok),
                                                            load_vec<real_of<V>>(*f, k, ok), *length, *light, pi);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "formulas.hpp"
+#include "numeric/kinds.hpp"
 
 namespace hidden::calibration {
 using namespace numeric;
@@ -107,6 +108,31 @@ struct CalPoint : PointPath {
         return M2<V>{{{V(x00), V(x01)}, {V(x10), V(x11)}}};
     }
     template <class V> static EightTerm<V> result(const M2<V>& A, const M2<V>& B, V q) { return {A, B, q}; }
+};
+
+// The formulas on kinds: which results numpy gives as complex.
+struct CalKind : KindPath {
+    static double real_constant(double x) { return x; }
+    static double int_constant(long x) { return double(x); }
+    Kind S2T(Kind s) { return netparams::S2T(*this, s); }
+    Kind T2S(Kind t) { return netparams::T2S(*this, t); }
+    Kind get1PortModel(Kind g, Kind gm) { return calibration::get1PortModel(*this, g, gm); }
+    static Kind system3(Kind a00, Kind a01, Kind a02, Kind a10, Kind a11, Kind a12, Kind a20, Kind a21, Kind a22) {
+        return a00 | a01 | a02 | a10 | a11 | a12 | a20 | a21 | a22;
+    }
+    static Kind rhs3(Kind b0, Kind b1, Kind b2) { return b0 | b1 | b2; }
+    static Kind solve(Kind a, Kind b) { return a | b; }
+    static Kind squeeze_rhs(Kind x) { return x; }
+    static std::array<Kind, 3> columns3(Kind x) { return {x, x, x}; }
+    static std::array<Kind, 6> columns6(Kind x) { return {x, x, x, x, x, x}; }
+    static std::array<Kind, 2> isolation_terms(NoIsolation, Kind) { return {kReal, kReal}; }
+    static std::array<Kind, 2> isolation_terms(Kind iso, Kind) { return {iso, iso}; }
+    // np.array([fwd...]).T and np.array([rev...]).T: one dtype each.
+    static std::array<Kind, 2> terms(Kind e00, Kind e11, Kind e10e01, Kind e10e32, Kind e22, Kind e30, Kind ep33,
+                                     Kind ep22, Kind ep23ep32, Kind ep23ep01, Kind ep11, Kind ep03) {
+        return {e00 | e11 | e10e01 | e10e32 | e22 | e30, ep33 | ep22 | ep23ep32 | ep23ep01 | ep11 | ep03};
+    }
+    static std::array<Kind, 3> result(Kind A, Kind B, Kind q) { return {A, B, q}; }
 };
 
 }  // namespace hidden::calibration

@@ -13,6 +13,12 @@ py::object get12TermModel(const Call& c) {
         if (same_points({&G1, &Gm1, &G2, &Gm2, &T, &Tm, &iso})) {
             const Py_ssize_t n = T->n;
             const bool complex = any_complex({&G1, &Gm1, &G2, &Gm2, &T, &Tm}) || (!isolation.is_none() && iso->complex);
+            // fwd and rev each have one dtype, as numpy gives it
+            CalKind kp;
+            auto k = [](const std::optional<ArrayIn>& a) { return Kind{a->complex}; };
+            const auto kinds = isolation.is_none()
+                                   ? calibration::get12TermModel(kp, k(G1), k(Gm1), k(G2), k(Gm2), k(T), k(Tm), NoIsolation{})
+                                   : calibration::get12TermModel(kp, k(G1), k(Gm1), k(G2), k(Gm2), k(T), k(Tm), k(iso));
             py::object r = run_native(complex, [&]<class V>(CalPoint& p, bool& finite) -> py::object {
                 Transposed fwd = new_transposed(is_complex<V>::value, 6, n), rev = new_transposed(is_complex<V>::value, 6, n);
                 V* f = reinterpret_cast<V*>(fwd.base);
@@ -31,7 +37,10 @@ py::object get12TermModel(const Call& c) {
                         put(r, k, 1, i * n, terms[size_t(i) + 6]);
                     }
                 });
-                return py::make_tuple(fwd.view, rev.view);
+                py::array f_out = std::move(fwd.view), r_out = std::move(rev.view);
+                if (is_complex<V>::value && !kinds[0].complex) f_out = real_part(f_out);
+                if (is_complex<V>::value && !kinds[1].complex) r_out = real_part(r_out);
+                return py::make_tuple(f_out, r_out);
             });
             if (r) return r;
         }

@@ -102,4 +102,29 @@ py::array new_like(const ArrayIn& a, int ndim) {
     return new_from_descr(a.complex, ndim, shape, strides, base.mutable_data(), base.ptr());
 }
 
+py::array real_part(const py::array& a) {
+    // The complex results are dense, so halving every stride lays the real
+    // parts out in the same order in a buffer of as many doubles.
+    auto* p = py::detail::array_proxy(a.ptr());
+    const int nd = p->nd;
+    Py_ssize_t shape[3], strides[3], total = 1;
+    for (int i = 0; i < nd; ++i) {
+        shape[i] = p->dimensions[i];
+        strides[i] = p->strides[i] / 2;
+        total *= shape[i];
+    }
+    py::array base = new_from_descr(false, 1, &total, nullptr, nullptr, nullptr);
+    char* out = static_cast<char*>(base.mutable_data());
+    py::array r = new_from_descr(false, nd, shape, strides, out, base.ptr());
+    for (Py_ssize_t i = 0; i < shape[0]; ++i)
+        for (Py_ssize_t j = 0; j < (nd > 1 ? shape[1] : 1); ++j)
+            for (Py_ssize_t k = 0; k < (nd > 2 ? shape[2] : 1); ++k) {
+                Py_ssize_t to = i * strides[0];
+                if (nd > 1) to += j * strides[1];
+                if (nd > 2) to += k * strides[2];
+                *reinterpret_cast<double*>(out + to) = *reinterpret_cast<const double*>(p->data + 2 * to);
+            }
+    return r;
+}
+
 }  // namespace hidden::numeric

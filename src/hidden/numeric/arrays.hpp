@@ -257,4 +257,8 @@ Transposed new_transposed(bool complex, Py_ssize_t rows, Py_ssize_t n);
 // strides, as numpy lays out the result of an element-wise operation.
 py::array new_like(const ArrayIn& a, int ndim);
 
+// The real parts of a complex result, laid out like it: what numpy returns
+// where a step the native path ran in complex arithmetic is real.
+py::array real_part(const py::array& a);
+
 }  // namespace hidden::numeric
