@@ -2,8 +2,13 @@
 
 The numpy path is forced by rebinding the module's `np` to a module object
 holding numpy's own attributes: every numpy call is unchanged, only the native
-path's guard sees a different object. Prints median times and their ratios.
+path's guard sees a different object. Prints median times and their ratios,
+each row as soon as it is measured.
+
+    python bench/bench.py           # N = 16, 201, 1601 (under a minute)
+    python bench/bench.py --full    # and N = 160001
 """
+import argparse
 import statistics
 import sys
 import time
@@ -16,12 +21,13 @@ import numpy as np  # noqa: E402
 
 from orvane_ex import hidden  # noqa: E402
 
-SIZES = (16, 201, 1601, 160001)
+SIZES = (16, 201, 1601)
+FULL_SIZES = SIZES + (160001,)
 PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
 
 
-def median_time(call, budget=0.2):
-    """Median seconds per call over repeated timed batches."""
+def median_time(call, budget=0.1):
+    """Median seconds per call over 15 timed batches of about budget/20 each."""
     call()
     loops = 1
     while True:
@@ -133,29 +139,56 @@ def whole_calibrations(n, rng):
     }
 
 
-def main():
+def cell(ratio, ours, theirs):
+    """'12.3x (1.2 us / 14.8 us)': ratio, then both times in a unit that fits."""
+    def fmt(t):
+        return f"{t * 1e6:.1f} us" if t < 1e-3 else f"{t * 1e3:.1f} ms" if t < 1 else f"{t:.2f} s"
+    return f"{ratio:.1f}x ({fmt(ours)} / {fmt(theirs)})"
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Speed of the native paths against the numpy paths.")
+    parser.add_argument("--full", action="store_true", help="also measure N=160001 (several minutes)")
+    args = parser.parse_args(argv)
+    sizes = FULL_SIZES if args.full else SIZES
     rng = np.random.default_rng(1)
     proxy = numpy_proxy()
-    table = {}
-    for n in SIZES:
-        for name, call in cases(n, rng).items():
-            budget = 0.5 if n > 10000 else 0.2
+    width = 32
+
+    print(f"numpy {np.__version__}, Python {sys.version.split()[0]}")
+    print("speed-up of the native path over the numpy path (native time / numpy-path time), median per call")
+    print(f"{'function':<22}" + "".join(f"{'N=' + str(n):>{width}}" for n in sizes), flush=True)
+    by_size = {n: cases(n, rng) for n in sizes}
+    for name in by_size[sizes[0]]:
+        cells = []
+        for n in sizes:
+            call = by_size[n][name]
+            budget = 0.3 if n > 10000 else 0.1
             native = median_time(call, budget)
             hidden.np = proxy
             try:
                 reference = median_time(call, budget)
             finally:
                 hidden.np = np
-            table.setdefault(name, {})[n] = (native, reference)
+            cells.append(cell(reference / native, native, reference))
+        print(f"{name:<22}" + "".join(f"{c:>{width}}" for c in cells), flush=True)
 
-    print(f"numpy {np.__version__}, Python {sys.version.split()[0]}")
-    print("native path speed-up over the numpy path (median time native / numpy path)")
-    header = f"{'function':<22}" + "".join(f"{'N=' + str(n):>26}" for n in SIZES)
-    print(header)
-    for name, row in table.items():
-        cells = "".join(f"{f'{r / t:6.1f}x ({t * 1e6:.1f}/{r * 1e6:.0f} us)':>26}" for t, r in
-                        (row[n] for n in SIZES))
-        print(f"{name:<22}{cells}")
+    import warnings
+
+    import skrf
+
+    warnings.simplefilter("ignore")
+    print(f"\nwhole calibration (build the model, correct one device): speed-up over scikit-rf {skrf.__version__} "
+          "(our time / scikit-rf's time)")
+    print(f"{'model':<22}" + "".join(f"{'N=' + str(n):>{width}}" for n in SIZES), flush=True)
+    cals = {n: whole_calibrations(n, rng) for n in SIZES}
+    for name in cals[SIZES[0]]:
+        cells = []
+        for n in SIZES:
+            ours, theirs = cals[n][name]
+            t, r = median_time(ours), median_time(theirs, 0.3)
+            cells.append(cell(r / t, t, r))
+        print(f"{name:<22}" + "".join(f"{c:>{width}}" for c in cells), flush=True)
 
     def noop():
         pass
@@ -163,20 +196,6 @@ def main():
     beep = hidden.beep
     t_beep = median_time(lambda: [beep() for _ in range(100)]) / 100
     t_noop = median_time(lambda: [noop() for _ in range(100)]) / 100
-    import warnings
-
-    import skrf
-
-    warnings.simplefilter("ignore")
-    print(f"\nwhole calibration (build the model, correct one device) against scikit-rf {skrf.__version__}")
-    print(f"{'model':<20}" + "".join(f"{'N=' + str(n):>26}" for n in SIZES[:3]))
-    rows = {}
-    for n in SIZES[:3]:
-        for name, (ours, theirs) in whole_calibrations(n, rng).items():
-            rows.setdefault(name, []).append((median_time(ours), median_time(theirs, 0.5)))
-    for name, cells in rows.items():
-        print(f"{name:<20}" + "".join(f"{f'{r / t:7.0f}x ({t * 1e6:.1f}/{r * 1e3:.1f} ms)':>26}" for t, r in cells))
-
     print(f"\ncall overhead: beep() {t_beep * 1e9:.0f} ns, Python no-op def {t_noop * 1e9:.0f} ns "
           f"(ratio {t_beep / t_noop:.2f})")
 

@@ -104,7 +104,7 @@ def test_wrong_call_text(name, args, kwargs, text):
                                                           TABLE[name][0])
 
 
-def test_documented_examples():
+def test_examples_of_each_wrong_call():
     rec, ports = {}, {}
     cases = [
         (lambda: hidden.ab2G(rec), "ab2G() takes exactly 2 positional arguments (1 given)"),

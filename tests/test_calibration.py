@@ -100,7 +100,7 @@ def test_unknown_thru(hidden, rng, n, negative_q):
     close(q2, np.where(flipped, -s.q, s.q), 1e-12)
 
 
-def test_unknown_thru_documented_case(hidden):
+def test_unknown_thru_root_on_a_thru_of_the_default_length(hidden):
     f = np.array([1e9, 2e9, 3e9])
     gd = 0.05 / (299792458 * 0.695)
     G = np.tile([1, -1, 0], (3, 1)).astype(complex)

@@ -17,7 +17,7 @@ def test_round_trips(hidden, rng, n, dtype):
     assert T.dtype == np.dtype(dtype) and T.shape == (n, 2, 2)
     np.testing.assert_allclose(hidden.T2S(T), S, rtol=1e-12, atol=1e-12)
     np.testing.assert_allclose(hidden.S2T(hidden.T2S(T)), T, rtol=1e-12, atol=1e-12)
-    # the documented T-parameter convention
+    # the T-parameter convention
     np.testing.assert_allclose(T[:, 1, 1], 1 / S[:, 1, 0], rtol=1e-14)
     np.testing.assert_allclose(T[:, 0, 0], -np.linalg.det(S) / S[:, 1, 0], rtol=1e-12)
 

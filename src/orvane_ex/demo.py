@@ -104,11 +104,14 @@ def main(argv=None):
     S11_one_port = hidden.correct1Port(Sm[:, 0, 0], hidden.get1PortModel(G, Gm1))
 
     truth = board.device
-    print(f"{'method':<14}{'S11':>9}{'S21':>9}{'S12':>9}{'S22':>9}   worst error, dB")
+    print("Residual error against the device's true S-parameters: the largest |S - S_true| over the band, in dB")
+    print(f"{'method':<14}{'S11':>9}{'S21':>9}{'S12':>9}{'S22':>9}{'worst':>9}")
     for name, S in results.items():
         errs = [db(np.max(np.abs(S[:, i, j] - truth[:, i, j]))) for i, j in ((0, 0), (1, 0), (0, 1), (1, 1))]
-        print(f"{name:<14}" + "".join(f"{e:9.1f}" for e in errs))
-    print(f"{'one-port':<14}{db(np.max(np.abs(S11_one_port - truth[:, 0, 0]))):9.1f}")
+        print(f"{name:<14}" + "".join(f"{e:9.1f}" for e in errs) + f"{max(errs):9.1f}")
+    one_port = db(np.max(np.abs(S11_one_port - truth[:, 0, 0])))
+    print(f"{'one-port':<14}{one_port:9.1f}{'':>36}{one_port:9.1f}   S11 only: port 2's load "
+          "stays in this model")
 
     s2p = os.path.join(args.out, "dut_twelve_term.s2p")
     hidden.writeSnP(f, results["twelve-term"], s2p)
@@ -130,7 +133,8 @@ def main(argv=None):
                                 f"virtual QLM-417, seed {args.seed}")
     finally:
         plt.show = show
-    print(f"\nwrote {s2p} and {png}")
+    written = sorted(listed.values()) + [s2p, png]
+    print(f"\nwrote {len(written)} files in {args.out}: " + ", ".join(os.path.basename(p) for p in written))
     return 0
 
 

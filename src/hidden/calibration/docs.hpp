@@ -1,4 +1,4 @@
-// Docstrings of the calibration functions, verbatim.
+// Docstrings of the calibration functions.
 #pragma once
 
 namespace hidden::calibration {

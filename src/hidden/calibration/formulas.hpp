@@ -1,5 +1,5 @@
 // Error-model formulas, written once for both paths (see numeric/paths.hpp).
-// One operation per statement, in the order the module documents; calls to
+// One operation per statement, in the order numpy evaluates them; calls to
 // other module functions go through the path (p.S2T, p.get1PortModel, ...).
 #pragma once
 

@@ -39,8 +39,7 @@ py::object correctPortExt(const Call& c) {
             if (r) return r;
         }
     }
-    // sp.zeros and sp.complexfloating are gone from current scipy; this is the
-    // array they made.
+    // The result starts as a complex128 stack of zeros.
     py::object len = py::int_(py::len(S_ext));
     py::object S_dut = global(Name::np).attr("zeros")(py::make_tuple(len, 2, 2),
                                                        py::arg("dtype") = py::module_::import("numpy").attr("complex128"));

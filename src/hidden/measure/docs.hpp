@@ -1,4 +1,4 @@
-// Docstrings of the measure functions, verbatim.
+// Docstrings of the measure functions.
 #pragma once
 
 namespace hidden::measure {

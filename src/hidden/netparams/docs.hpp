@@ -1,4 +1,4 @@
-// Docstrings of the netparams functions, verbatim.
+// Docstrings of the netparams functions.
 #pragma once
 
 namespace hidden::netparams {

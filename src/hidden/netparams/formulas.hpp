@@ -1,6 +1,6 @@
 // S/T conversion and wave-ratio formulas, written once for both paths
-// (see numeric/paths.hpp). Each statement is one operation, in the order the
-// module documents.
+// (see numeric/paths.hpp). Each statement is one operation, in the order
+// numpy evaluates them.
 #pragma once
 
 #include <array>

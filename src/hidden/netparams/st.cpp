@@ -60,7 +60,7 @@ py::object getIdealSparams(const Call& c) {
     py::object ones = global(Name::np).attr("ones")(num_pts);
     py::object G_short = py::int_(-1) * ones;
     py::object G_load = global(Name::np).attr("zeros")(num_pts);
-    // numpy no longer has the `complex` alias; the built-in complex is what it meant.
+    // dtype=complex, the built-in type: numpy's complex128.
     py::object G_ideal = global(Name::np).attr("zeros")(py::make_tuple(num_pts, 3),
                                                         py::arg("dtype") = py::handle(reinterpret_cast<PyObject*>(&PyComplex_Type)));
     auto slice = py::reinterpret_steal<py::object>(PySlice_New(nullptr, nullptr, nullptr));

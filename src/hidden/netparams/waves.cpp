@@ -154,7 +154,7 @@ static py::object ab2G_native(PyObject* rec, PyObject* ports) {
         if (zero) tx = k;
     }
     // Anything unusual (no transmitter found, a missing key) is left to the
-    // numpy path, which gives the documented result or error.
+    // numpy path, which gives the module's own result or error.
     if (!tx) return py::object();
     PyObject* b_port;
     PyObject* a_port;

@@ -1,11 +1,11 @@
 // The two evaluation paths every numeric function is written for. A formula is
 // a template over a path object P:
 //  - NumpyPath: each value is a whole numpy vector or stack and each step is
-//    the documented numpy call, reached through the module namespace;
+//    a numpy call, reached through the module namespace;
 //  - PointPath: each value is one frequency point (double or Cx) or a group of
 //    four in AVX2 lanes (R4, C4), and the formula runs inside one fused loop
 //    over the points.
-// Write formulas one operation per statement, in the documented order: C++
+// Write formulas one operation per statement, in numpy's order: C++
 // leaves the order of operands unspecified where Python goes left to right.
 #pragma once
 

@@ -1,4 +1,4 @@
-// Docstrings of the plots functions, verbatim.
+// Docstrings of the plots functions.
 #pragma once
 
 namespace hidden::plots {

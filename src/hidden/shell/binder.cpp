@@ -17,7 +17,7 @@ static void count_error(FunctionObject* f, Py_ssize_t given) {
         word = exact ? "exactly" : "at most";
     }
     PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 f->spec->name, word, expected, expected == 1 ? "" : "s", given);
+                 f->entry->name, word, expected, expected == 1 ? "" : "s", given);
 }
 
 static bool same_name(PyObject* a, PyObject* b) {
@@ -39,16 +39,16 @@ static Py_ssize_t find_keyword(PyObject* kwnames, Py_ssize_t nkw, PyObject* p) {
 
 bool bind(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** out, PyObject** kwargs) {
-    const char* fname = f->spec->name;
+    const char* fname = f->entry->name;
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     *kwargs = nullptr;
 
-    if (f->spec->form != Form::normal) {
+    if (f->entry->form != Form::normal) {
         if (nkw) {
             PyErr_Format(PyExc_TypeError, "%.200s() takes no keyword arguments", fname);
             return false;
         }
-        if (f->spec->form == Form::none) {
+        if (f->entry->form == Form::none) {
             if (nargs == 0) return true;
             PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments (%zd given)", fname, nargs);
             return false;
@@ -111,7 +111,7 @@ bool bind(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObject* 
             Py_CLEAR(*kwargs);
             return false;
         }
-        if (!f->spec->var_kwargs) {
+        if (!f->entry->var_kwargs) {
             PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname, key);
             return false;
         }

@@ -12,12 +12,12 @@ static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
     PyObject* bound[kMaxParams];
     PyObject* kwargs = nullptr;
     if (!bind(f, args, PyVectorcall_NARGS(nargsf), kwnames, bound, &kwargs)) {
-        add_traceback(f->spec->name, f->spec->line);
+        add_traceback(f->entry->name, f->entry->line);
         return nullptr;
     }
     PyObject* result = nullptr;
     try {
-        result = f->spec->impl(Call{bound, kwargs}).release().ptr();
+        result = f->entry->impl(Call{bound, kwargs}).release().ptr();
     } catch (py::error_already_set& e) {
         e.restore();
     } catch (py::builtin_exception& e) {
@@ -30,7 +30,7 @@ static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
     Py_XDECREF(kwargs);
     if (!result) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
-        add_traceback(f->spec->name, f->spec->line);
+        add_traceback(f->entry->name, f->entry->line);
     }
     return result;
 }
@@ -64,7 +64,7 @@ static PyObject* get_module(PyObject*, void*) { return PyUnicode_FromString("orv
 
 // Source of a def with this function's parameter list, compiled once to give
 // __code__ the argument counts, names and flags inspect.signature reads.
-static std::string def_source(const FunctionSpec& s) {
+static std::string def_source(const FunctionEntry& s) {
     std::string src = "def " + std::string(s.name) + "(";
     for (size_t i = 0; i < s.params.size(); ++i) {
         if (i) src += ", ";
@@ -79,7 +79,7 @@ static std::string def_source(const FunctionSpec& s) {
 static PyObject* get_code(PyObject* self, void*) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
     if (!f->code) {
-        std::string src = def_source(*f->spec);
+        std::string src = def_source(*f->entry);
         PyObject* mod = Py_CompileString(src.c_str(), "orvane_ex\\hidden", Py_file_input);
         if (!mod) return nullptr;
         PyObject* consts = PyObject_GetAttrString(mod, "co_consts");
@@ -96,7 +96,7 @@ static PyObject* get_code(PyObject* self, void*) {
         PyObject* replace = PyObject_GetAttrString(def, "replace");
         Py_DECREF(consts);
         if (!replace) return nullptr;
-        PyObject* kw = Py_BuildValue("{s:i}", "co_firstlineno", f->spec->line);
+        PyObject* kw = Py_BuildValue("{s:i}", "co_firstlineno", f->entry->line);
         PyObject* empty = PyTuple_New(0);
         if (kw && empty) f->code = PyObject_Call(replace, empty, kw);
         Py_XDECREF(kw);
@@ -154,15 +154,15 @@ int ready_function_type() {
     return PyType_Ready(&t);
 }
 
-PyObject* make_function(const FunctionSpec& spec) {
+PyObject* make_function(const FunctionEntry& entry) {
     auto* f = PyObject_New(FunctionObject, &function_type);
     if (!f) return nullptr;
     f->vectorcall = vectorcall;
-    f->spec = &spec;
-    f->name = PyUnicode_InternFromString(spec.name);
-    f->doc = spec.doc ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
-    f->nparams = Py_ssize_t(spec.params.size());
-    f->nrequired = f->nparams - Py_ssize_t(spec.defaults.size());
+    f->entry = &entry;
+    f->name = PyUnicode_InternFromString(entry.name);
+    f->doc = entry.doc ? PyUnicode_FromString(entry.doc) : Py_NewRef(Py_None);
+    f->nparams = Py_ssize_t(entry.params.size());
+    f->nrequired = f->nparams - Py_ssize_t(entry.defaults.size());
     f->params = PyTuple_New(f->nparams);
     f->code = nullptr;
     f->defaults = nullptr;
@@ -172,24 +172,24 @@ PyObject* make_function(const FunctionSpec& spec) {
         return nullptr;
     }
     for (Py_ssize_t i = 0; i < f->nparams; ++i) {
-        PyObject* p = PyUnicode_InternFromString(spec.params[size_t(i)]);
+        PyObject* p = PyUnicode_InternFromString(entry.params[size_t(i)]);
         if (!p) {
             Py_DECREF(self);
             return nullptr;
         }
         PyTuple_SET_ITEM(f->params, i, p);
     }
-    if (spec.defaults.empty()) {
+    if (entry.defaults.empty()) {
         f->defaults = Py_NewRef(Py_None);
     } else {
-        f->defaults = PyTuple_New(Py_ssize_t(spec.defaults.size()));
+        f->defaults = PyTuple_New(Py_ssize_t(entry.defaults.size()));
         if (!f->defaults) {
             Py_DECREF(self);
             return nullptr;
         }
-        for (size_t i = 0; i < spec.defaults.size(); ++i) {
+        for (size_t i = 0; i < entry.defaults.size(); ++i) {
             try {
-                PyTuple_SET_ITEM(f->defaults, Py_ssize_t(i), spec.defaults[i]().release().ptr());
+                PyTuple_SET_ITEM(f->defaults, Py_ssize_t(i), entry.defaults[i]().release().ptr());
             } catch (py::error_already_set& e) {
                 e.restore();
                 Py_DECREF(self);

@@ -10,7 +10,7 @@ constexpr int kMaxParams = 8;
 struct FunctionObject {
     PyObject_HEAD
     vectorcallfunc vectorcall;
-    const FunctionSpec* spec;
+    const FunctionEntry* entry;
     PyObject* name;       // str
     PyObject* doc;        // str or None
     PyObject* defaults;   // tuple or None

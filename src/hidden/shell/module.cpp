@@ -182,14 +182,14 @@ static void import_sequence() {
     register_netparams(registry);
     register_calibration(registry);
     register_plots(registry);
-    for (FunctionSpec& f : registry)
+    for (FunctionEntry& f : registry)
         if (std::string(f.name) == "beep") {
             f.line = windows ? 23 : 27;
             if (!windows) f.doc = nullptr;
         }
     std::stable_sort(registry.begin(), registry.end(),
-                     [](const FunctionSpec& a, const FunctionSpec& b) { return a.line < b.line; });
-    for (const FunctionSpec& f : registry) {
+                     [](const FunctionEntry& a, const FunctionEntry& b) { return a.line < b.line; });
+    for (const FunctionEntry& f : registry) {
         current_line = f.line;
         PyObject* fn = make_function(f);
         if (!fn) throw py::error_already_set();

@@ -45,7 +45,7 @@ struct Call {
 using Impl = py::object (*)(const Call&);
 using DefaultMaker = py::object (*)();
 
-struct FunctionSpec {
+struct FunctionEntry {
     const char* name;
     int line;  // definition line reported in tracebacks
     Form form;
@@ -55,7 +55,7 @@ struct FunctionSpec {
     const char* doc;  // nullptr: no docstring
     Impl impl;
 };
-using Registry = std::vector<FunctionSpec>;
+using Registry = std::vector<FunctionEntry>;
 
 void register_netparams(Registry&);
 void register_calibration(Registry&);

@@ -23,7 +23,7 @@ void init_names();
 const char* name_text(Name n);
 
 // Function objects (function.cpp).
-PyObject* make_function(const FunctionSpec& spec);
+PyObject* make_function(const FunctionEntry& entry);
 int ready_function_type();
 
 }  // namespace hidden::shell

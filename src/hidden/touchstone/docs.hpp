@@ -1,4 +1,4 @@
-// Docstrings of the touchstone functions, verbatim.
+// Docstrings of the touchstone functions.
 #pragma once
 
 namespace hidden::touchstone {
