@@ -1,4 +1,4 @@
-// Error-model formulas, written once for both paths (see numeric/paths.hpp).
+// Error-model formulas, written once for every path (see netparams/formulas.hpp).
 // One operation per statement, in the order numpy evaluates them; calls to
 // other module functions go through the path (p.S2T, p.get1PortModel, ...).
 #pragma once
@@ -8,6 +8,7 @@
 #include "netparams/formulas.hpp"
 
 namespace hidden::calibration {
+inline namespace HIDDEN_TARGET {
 
 // -- one-port ---------------------------------------------------------------
 
@@ -274,4 +275,5 @@ auto deEmbed(P& p, const S& S_A_DUT_B, const A& S_A, const A& S_B) {
     return p.T2S(T_DUT);
 }
 
+}  // namespace HIDDEN_TARGET
 }  // namespace hidden::calibration

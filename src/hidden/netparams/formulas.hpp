@@ -1,13 +1,14 @@
-// S/T conversion and wave-ratio formulas, written once for both paths
-// (see numeric/paths.hpp). Each statement is one operation, in the order
-// numpy evaluates them.
+// S/T conversion and wave-ratio formulas, written once for every path
+// (NumpyPath, PointPath, KindPath). Each statement is one operation, in the
+// order numpy evaluates them.
 #pragma once
 
 #include <array>
 
-#include "numeric/paths.hpp"
+#include "core/target.hpp"
 
 namespace hidden::netparams {
+inline namespace HIDDEN_TARGET {
 
 template <class P, class S>
 auto S2T(P& p, const S& s) {
@@ -121,4 +122,5 @@ auto ab2S_SwitchCorrect(P& p, const R& tx1, const R& tx2) {
     return p.assemble(S11, S12, S21, S22);
 }
 
+}  // namespace HIDDEN_TARGET
 }  // namespace hidden::netparams

@@ -2,11 +2,13 @@
 // coefficients and S-parameter stacks.
 #include <cstring>
 
+#include "evaluation/evaluation.hpp"
 #include "formulas.hpp"
+#include "kernels.hpp"
 #include "netparams.hpp"
 
 namespace hidden::netparams {
-using namespace numeric;
+using namespace evaluation;
 
 // Line of ab2S_SwitchCorrect's generator expression (the function starts at 200).
 constexpr int kSwitchCorrectGenexprLine = 214;
@@ -35,181 +37,150 @@ struct NumpyWaves : NumpyPath {
     }
 };
 
-struct PointWaves : PointPath {
-    template <class V> static V wave(const std::array<V, 4>& w, Rx key) { return w[size_t(key)]; }
-    template <class V> static std::array<V, 4> waves(const std::array<V, 4>& w) { return w; }
-};
+// -- what the native path may read -------------------------------------------
+// Look-ups in a dict whose keys all have exact built-in types compare only
+// those keys, so no Python code (a key's __eq__ or __hash__) runs during
+// them. The native path reads recordings and port maps only under that rule.
 
-// The four receiver vectors of one recording, when the native path can read
-// them without running any Python code: exact dicts keyed by exact ints, and
-// equal-length 1-D arrays of one kind.
-struct NativeRecording {
-    ArrayIn v[4];
-};
-
-static bool int_keyed(PyObject* d) {
+static bool keys_are(PyObject* d, PyTypeObject* type) {
     if (!PyDict_CheckExact(d)) return false;
     Py_ssize_t pos = 0;
     PyObject *k, *v;
     while (PyDict_Next(d, &pos, &k, &v))
-        if (!PyLong_CheckExact(k)) return false;
+        if (Py_TYPE(k) != type) return false;
     return true;
 }
 
-// ports[key] from an exact dict, when it is an exact int.
+// A port map of exact str keys and exact int values.
+static bool plain_ports(PyObject* ports) {
+    if (!keys_are(ports, &PyUnicode_Type)) return false;
+    Py_ssize_t pos = 0;
+    PyObject *k, *v;
+    while (PyDict_Next(ports, &pos, &k, &v))
+        if (!PyLong_CheckExact(v)) return false;
+    return true;
+}
+
+// ports[key] of a plain port map, or nullptr. Borrowed: valid while no
+// Python code runs.
 static PyObject* port_of(PyObject* ports, const char* key) {
-    static PyObject* keys[6] = {};
     static const char* const names[6] = {"Tx1", "Tx2", "Rx1A", "Rx1B", "Rx2A", "Rx2B"};
-    int i = 0;
-    while (i < 5 && std::strcmp(names[i], key) != 0) ++i;
-    if (!keys[i] && !(keys[i] = PyUnicode_InternFromString(key))) {
-        PyErr_Clear();
-        return nullptr;
+    static PyObject* interned[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        if (std::strcmp(names[i], key) != 0) continue;
+        if (!interned[i] && !(interned[i] = PyUnicode_InternFromString(key))) throw py::error_already_set();
+        return PyDict_GetItem(ports, interned[i]);
     }
-    PyObject* v = PyDict_GetItemWithError(ports, keys[i]);
-    if (!v) PyErr_Clear();
-    return v && PyLong_CheckExact(v) ? v : nullptr;
+    return nullptr;
 }
 
-static std::optional<ArrayIn> vector_at(PyObject* rec, PyObject* port) {
-    if (!port) return std::nullopt;
-    PyObject* v = PyDict_GetItemWithError(rec, port);
-    if (!v) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return array_in(v, 1);
-}
+// rec[port] of a recording keyed by exact ints, or nullptr.
+static PyObject* wave_of(PyObject* rec, PyObject* port) { return port ? PyDict_GetItem(rec, port) : nullptr; }
 
-static std::optional<NativeRecording> native_recording(PyObject* rec, PyObject* ports) {
-    if (!int_keyed(rec)) return std::nullopt;
-    NativeRecording r;
+// The four receiver vectors of one recording, in the order of Rx.
+static void take_waves(NativeCall& call, PyObject* rec, PyObject* ports) {
+    if (!keys_are(rec, &PyLong_Type)) {
+        call.decline();
+        return;
+    }
     for (int i = 0; i < 4; ++i) {
-        auto a = vector_at(rec, port_of(ports, rx_key(Rx(i))));
-        if (!a) return std::nullopt;
-        r.v[i] = *a;
+        PyObject* v = wave_of(rec, port_of(ports, rx_key(Rx(i))));
+        if (!v) {
+            call.decline();
+            return;
+        }
+        call.vector(v);
     }
-    return r;
 }
 
 template <class Formula>
-static py::object two_port(const Call& c, NumpyWaves numpy, Formula&& formula) {
-    PyObject *tx1 = c[0].ptr(), *tx2 = c[1].ptr(), *ports = c[2].ptr();
-    if (genuine(Name::np) && PyDict_CheckExact(ports)) {
-        auto r1 = native_recording(tx1, ports);
-        auto r2 = r1 ? native_recording(tx2, ports) : std::nullopt;
-        if (r2) {
-            const Py_ssize_t n = r1->v[0].n;
-            const bool complex = r1->v[0].complex;
-            bool uniform = true;
-            for (const auto* r : {&*r1, &*r2})
-                for (const ArrayIn& a : r->v) uniform &= a.n == n && a.complex == complex;
-            if (uniform) {
-                py::object out = dispatch(complex, [&]<class T>() -> py::object {
-                    Assembled S = new_assembled(is_complex<T>::value, n);
-                    PointWaves p;
-                    bool finite = true;
-                    FpGuard fp;
-                    for_points<T>(n, finite, [&]<class V>(Py_ssize_t k, bool& ok) {
-                        std::array<V, 4> w1, w2;
-                        for (int i = 0; i < 4; ++i) {
-                            w1[size_t(i)] = load_vec<V>(r1->v[i], k, ok);
-                            w2[size_t(i)] = load_vec<V>(r2->v[i], k, ok);
-                        }
-                        S.store<T>(k, formula(p, w1, w2));
-                    });
-                    if (!fp.clean() || !finite) return py::object();
-                    return std::move(S.view);
-                });
-                if (out) return out;
-            }
-        }
-    }
-    return formula(numpy, Recording{c[0], ports}, Recording{c[1], ports});
+static py::object two_port(const Call& c, numeric::Kernel kernel, NumpyWaves numpy, Formula&& formula) {
+    return evaluate(
+        {Name::np},
+        [&] {
+            NativeCall call;
+            if (!plain_ports(c[2].ptr())) return py::object();
+            take_waves(call, c[0].ptr(), c[2].ptr());
+            take_waves(call, c[1].ptr(), c[2].ptr());
+            // Mixed real and complex waves take numpy's mixed arithmetic.
+            if (!call || !call.one_kind()) return py::object();
+            call.result(numeric::assembled(call.any_complex(), call.points()));
+            return call.run(kernel);
+        },
+        [&] { return formula(numpy, Recording{c[0], c[2]}, Recording{c[1], c[2]}); });
 }
 
 py::object ab2S(const Call& c) {
-    return two_port(c, NumpyWaves{}, [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S(p, r1, r2); });
+    return two_port(c, kernels().ab2S, NumpyWaves{},
+                    [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S(p, r1, r2); });
 }
 
 py::object ab2S_SwitchCorrect(const Call& c) {
     NumpyWaves numpy;
     numpy.genexpr_line = kSwitchCorrectGenexprLine;
-    return two_port(c, numpy,
+    return two_port(c, kernels().ab2S_SwitchCorrect, numpy,
                     [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S_SwitchCorrect(p, r1, r2); });
 }
 
 // b/a of the transmitting port, the recording's own transmitter found by the
-// exact zero its vector starts with.
+// exact zero its vector starts with. Anything unusual (no transmitter found,
+// a missing key, a value that is no plain array) is left to the numpy path,
+// which gives the module's own result or error.
 static py::object ab2G_native(PyObject* rec, PyObject* ports) {
-    if (!PyDict_CheckExact(ports) || !int_keyed(rec)) return py::object();
+    if (!plain_ports(ports) || !keys_are(rec, &PyLong_Type)) return py::object();
     PyObject* tx = nullptr;
     Py_ssize_t pos = 0;
     PyObject *k, *v;
     while (PyDict_Next(rec, &pos, &k, &v)) {
-        auto a = array_in(v, 1);
+        auto a = numeric::array_in(v, 1);
         if (!a) return py::object();
-        bool finite = true;
-        const bool zero = a->complex ? is_zero(load<Cx<false>>(*a, 0, finite)) : is_zero(load<double>(*a, 0, finite));
-        if (zero) tx = k;
+        const double* first = reinterpret_cast<const double*>(a->data);
+        if (first[0] == 0 && (!a->complex || first[1] == 0)) tx = k;
     }
-    // Anything unusual (no transmitter found, a missing key) is left to the
-    // numpy path, which gives the module's own result or error.
-    if (!tx) return py::object();
-    PyObject* b_port;
-    PyObject* a_port;
     PyObject* t1 = port_of(ports, "Tx1");
-    PyObject* t2 = t1 && tx != t1 ? port_of(ports, "Tx2") : nullptr;
-    if (t1 && tx == t1) {
-        b_port = port_of(ports, "Rx1B");
-        a_port = port_of(ports, "Rx1A");
-    } else if (t2 && tx == t2) {
-        b_port = port_of(ports, "Rx2B");
-        a_port = port_of(ports, "Rx2A");
+    PyObject* t2 = port_of(ports, "Tx2");
+    const char *b_key, *a_key;
+    if (tx && tx == t1) {
+        b_key = "Rx1B", a_key = "Rx1A";
+    } else if (tx && t1 && tx == t2) {
+        b_key = "Rx2B", a_key = "Rx2A";
     } else {
         return py::object();
     }
-    auto b = vector_at(rec, b_port);
-    auto a = vector_at(rec, a_port);
-    if (!a || !b || a->n != b->n || a->complex != b->complex) return py::object();
-    const ArrayIn num = *b, den = *a;
-    return dispatch(a->complex, [&]<class T>() -> py::object {
-        py::array G = new_array(is_complex<T>::value, {den.n});
-        T* g = static_cast<T*>(G.mutable_data());
-        bool finite = true;
-        FpGuard fp;
-        for_points<T>(den.n, finite, [&]<class V>(Py_ssize_t i, bool& ok) {
-            const V bi = load_vec<V>(num, i, ok);
-            const V ai = load_vec<V>(den, i, ok);
-            store_vec(g, i, bi / ai);
-        });
-        if (!fp.clean() || !finite) return py::object();
-        return G;
-    });
+    PyObject* b = wave_of(rec, port_of(ports, b_key));
+    PyObject* a = wave_of(rec, port_of(ports, a_key));
+    if (!a || !b) return py::object();
+    NativeCall call;
+    call.vector(b).vector(a);
+    if (!call || !call.one_kind()) return py::object();
+    call.result(numeric::vector_result(call.any_complex(), call.points()));
+    return call.run(kernels().ratio);
 }
 
 py::object ab2G(const Call& c) {
     py::handle rec = c[0], ports = c[1];
-    if (genuine(Name::np))
-        if (py::object r = ab2G_native(rec.ptr(), ports.ptr())) return r;
-    py::object tx = py::int_(0);
-    py::object zero = py::int_(0);
-    for (auto item : rec.attr("items")()) {
-        auto kv = unpack(item, 2);
-        py::object first = kv[1][py::int_(0)];
-        if (truth(first, Py_EQ, zero)) tx = kv[0];
-    }
-    for (const char* which : {"Tx1", "Tx2"}) {
-        py::object port = ports[which];
-        if (tx.is(port)) {
-            const bool one = which[2] == '1';
-            Recording r{rec, ports};
-            py::object b = NumpyWaves::wave(r, one ? Rx::B1 : Rx::B2);
-            py::object a = NumpyWaves::wave(r, one ? Rx::A1 : Rx::A2);
-            return b / a;
-        }
-    }
-    return py::none();
+    return evaluate(
+        {Name::np}, [&] { return ab2G_native(rec.ptr(), ports.ptr()); },
+        [&]() -> py::object {
+            py::object tx = py::int_(0);
+            py::object zero = py::int_(0);
+            for (auto item : rec.attr("items")()) {
+                auto kv = unpack(item, 2);
+                py::object first = kv[1][py::int_(0)];
+                if (truth(first, Py_EQ, zero)) tx = kv[0];
+            }
+            for (const char* which : {"Tx1", "Tx2"}) {
+                py::object port = ports[which];
+                if (tx.is(port)) {
+                    const bool one = which[2] == '1';
+                    Recording r{rec, ports};
+                    py::object b = NumpyWaves::wave(r, one ? Rx::B1 : Rx::B2);
+                    py::object a = NumpyWaves::wave(r, one ? Rx::A1 : Rx::A2);
+                    return b / a;
+                }
+            }
+            return py::none();
+        });
 }
 
 }  // namespace hidden::netparams

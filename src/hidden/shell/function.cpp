@@ -16,6 +16,13 @@ static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
         return nullptr;
     }
     PyObject* result = nullptr;
+    // Counted like any Python call, so that a loop through rebound names
+    // ends in RecursionError instead of overflowing the C stack.
+    if (Py_EnterRecursiveCall(" while calling a Python object")) {
+        Py_XDECREF(kwargs);
+        add_traceback(f->entry->name, f->entry->line);
+        return nullptr;
+    }
     try {
         result = f->entry->impl(Call{bound, kwargs}).release().ptr();
     } catch (py::error_already_set& e) {
@@ -27,6 +34,7 @@ static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
     } catch (std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
     }
+    Py_LeaveRecursiveCall();
     Py_XDECREF(kwargs);
     if (!result) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");

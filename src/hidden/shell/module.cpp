@@ -2,14 +2,13 @@
 // with the import sequence that fills its namespace.
 #include <algorithm>
 
-#include "numeric/probe.hpp"
+#include "core/setup.hpp"
 #include "state.hpp"
 
 namespace hidden::shell {
 
 static const char kDoc[] = "\nhidden.py\nhidden-source helper functions for QLM-417\n";
 
-static int64_t first_interpreter = -1;
 static bool set_up = false;
 
 // Line of the statement being run, for the "init orvane_ex.hidden" entry.
@@ -29,10 +28,9 @@ static void copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, con
 }
 
 static PyObject* create(PyObject* spec, PyModuleDef*) {
-    const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (first_interpreter == -1) {
-        first_interpreter = id;
-    } else if (id != first_interpreter) {
+    // The module's state is the process's: only the main interpreter may
+    // load it, and it is told so before anything else runs.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one interpreter per process.");
         return nullptr;
@@ -211,7 +209,7 @@ static void import_sequence() {
         if (fn) set_genuine(Name(i), fn);
         else if (PyErr_Occurred()) throw py::error_already_set();
     }
-    numeric::probe_numpy_arithmetic();
+    numeric::set_up_core();
 }
 
 static int exec(PyObject* module) {

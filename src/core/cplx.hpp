@@ -9,7 +9,10 @@
 
 #include <cmath>
 
+#include "target.hpp"
+
 namespace hidden::numeric {
+inline namespace HIDDEN_TARGET {
 
 template <bool Fused>
 struct Cx {
@@ -76,4 +79,5 @@ template <bool F> inline bool any_zero(Cx<F> x) { return is_zero(x); }
 template <class T> struct is_complex { static constexpr bool value = false; };
 template <bool F> struct is_complex<Cx<F>> { static constexpr bool value = true; };
 
+}  // namespace HIDDEN_TARGET
 }  // namespace hidden::numeric

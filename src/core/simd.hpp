@@ -5,14 +5,17 @@
 #pragma once
 
 #include <cmath>
-#include <complex>
+#include <limits>
 
 #include "cplx.hpp"
 
-#if defined(HIDDEN_AVX2)
+// The AVX2 copy of the kernels is compiled with AVX2 and FMA enabled.
+#if defined(__AVX2__)
+#define HIDDEN_LANES4 1
 #include <immintrin.h>
 
 namespace hidden::numeric {
+inline namespace HIDDEN_TARGET {
 
 using v4d = __m256d;
 
@@ -21,7 +24,6 @@ struct R4 {
     R4() = default;
     R4(v4d x) : v(x) {}
     R4(double x) : v(_mm256_set1_pd(x)) {}
-    double lane(int i) const { return v[i]; }
 };
 
 template <bool F>
@@ -31,7 +33,6 @@ struct C4 {
     C4(v4d r, v4d i) : re(r), im(i) {}
     C4(double x) : re(_mm256_set1_pd(x)), im(_mm256_setzero_pd()) {}
     C4(R4 x) : re(x.v), im(_mm256_setzero_pd()) {}
-    Cx<F> lane(int i) const { return {re[i], im[i]}; }
 };
 
 struct Mask4 {
@@ -122,7 +123,7 @@ template <> struct is_complex<C4<false>> { static constexpr bool value = true; }
 // True when every lane of the vectors is finite (checked without raising any
 // floating-point flag).
 inline bool all_finite(v4d a, v4d b) {
-    const v4d inf = _mm256_set1_pd(__builtin_inf());
+    const v4d inf = _mm256_set1_pd(std::numeric_limits<double>::infinity());
     const v4d fa = _mm256_cmp_pd(abs_of(R4(a)).v, inf, _CMP_LT_OQ);
     const v4d fb = _mm256_cmp_pd(abs_of(R4(b)).v, inf, _CMP_LT_OQ);
     return _mm256_movemask_pd(_mm256_and_pd(fa, fb)) == 0xF;
@@ -161,11 +162,21 @@ inline void scatter(double* p0, double* p1, double* p2, double* p3, v4d re, v4d 
     _mm_storeu_pd(p3, _mm256_extractf128_pd(hi, 1));
 }
 
-// Lane-by-lane application of a scalar function.
+// Lane-by-lane application of a scalar function of one or two arguments.
 template <class Fn>
 inline R4 per_lane(R4 x, Fn fn) {
-    return _mm256_set_pd(fn(x.v[3]), fn(x.v[2]), fn(x.v[1]), fn(x.v[0]));
+    alignas(32) double a[4];
+    _mm256_store_pd(a, x.v);
+    return _mm256_set_pd(fn(a[3]), fn(a[2]), fn(a[1]), fn(a[0]));
+}
+template <class Fn>
+inline R4 per_lane(R4 x, R4 y, Fn fn) {
+    alignas(32) double a[4], b[4];
+    _mm256_store_pd(a, x.v);
+    _mm256_store_pd(b, y.v);
+    return _mm256_set_pd(fn(a[3], b[3]), fn(a[2], b[2]), fn(a[1], b[1]), fn(a[0], b[0]));
 }
 
+}  // namespace HIDDEN_TARGET
 }  // namespace hidden::numeric
 #endif

@@ -8,6 +8,7 @@
 #include "cplx.hpp"
 
 namespace hidden::numeric {
+inline namespace HIDDEN_TARGET {
 
 template <class T>
 struct M2 {
@@ -30,9 +31,6 @@ inline T det2(const M2<T>& a, bool& singular) {
     return pick(swap, T(-d), d);
 }
 
-}  // namespace hidden::numeric
-
-namespace hidden::numeric {
 
 template <class T>
 inline M2<T> matmul2(const M2<T>& a, const M2<T>& b) {
@@ -114,4 +112,5 @@ inline std::array<T, 3> solve3(const M3UnitCol0<T>& a, const std::array<T, 3>& b
     return {x0, x1, x2};
 }
 
+}  // namespace HIDDEN_TARGET
 }  // namespace hidden::numeric

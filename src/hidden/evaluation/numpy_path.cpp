@@ -1,9 +1,10 @@
-#include "paths.hpp"
+#include "numpy_path.hpp"
 
-namespace hidden::numeric {
+namespace hidden::evaluation {
 
-static py::handle full_slice() {
+py::handle full_slice() {
     static PyObject* s = PySlice_New(nullptr, nullptr, nullptr);
+    if (!s) throw py::error_already_set();
     return s;
 }
 
@@ -45,4 +46,4 @@ py::object NumpyPath::assemble(py::handle x00, py::handle x01, py::handle x10, p
     return array(rows).attr("swapaxes")(0, 1).attr("T");
 }
 
-}  // namespace hidden::numeric
+}  // namespace hidden::evaluation

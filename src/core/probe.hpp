@@ -6,7 +6,7 @@ namespace hidden::numeric {
 enum class CmulMode { plain, fused, unknown };
 
 // Multiplies and divides a fixed set of complex numbers with numpy and
-// compares with our kernels. Run once at import.
+// compares with our complex arithmetic. Run once, when the module is set up.
 void probe_numpy_arithmetic();
 CmulMode cmul_mode();
 

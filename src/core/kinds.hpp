@@ -9,7 +9,10 @@
 #include <array>
 #include <cstddef>
 
+#include "target.hpp"
+
 namespace hidden::numeric {
+inline namespace HIDDEN_TARGET {
 
 struct Kind {
     bool complex = false;
@@ -51,4 +54,5 @@ struct KindPath {
     static Kind cos(Kind x) { return x; }
 };
 
+}  // namespace HIDDEN_TARGET
 }  // namespace hidden::numeric
