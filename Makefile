@@ -1,28 +1,33 @@
 PYTHON ?= python3
 VENV ?= .venv
 PY := $(VENV)/bin/python
+CHECK_VENV := .venv-check
+CHECK_PY := $(CHECK_VENV)/bin/python
 
-.PHONY: install demo test bench clean
+.PHONY: install demo test bench clean wheel check-all check-baseline check-clang check-asan check-wheels
 
-# Extra pip flags; CI passes -Ccmake.define.HIDDEN_WERROR=ON so a compiler warning fails the build.
+# Extra build flags; CI passes -Ccmake.define.HIDDEN_WERROR=ON so a compiler warning fails the build.
 PIP_FLAGS ?=
 
-# The environment: the build tools and every dependency, installed once and
+# An environment with the build tools and every dependency, made once and
 # again only when pyproject.toml changes.
+define environment
+	test -x $(1)/bin/python || $(PYTHON) -m venv $(1)
+	$(1)/bin/python -m pip install -q --upgrade pip
+	$(1)/bin/python -m pip install -q "scikit-build-core>=0.10" "pybind11>=2.13" cmake ninja build auditwheel
+	$(1)/bin/python .ci/requirements.py > $(1)/requirements.txt
+	$(1)/bin/python -m pip install -q -r $(1)/requirements.txt
+	touch $(1)/.deps
+endef
+
 $(VENV)/.deps: pyproject.toml
-	test -x $(PY) || $(PYTHON) -m venv $(VENV)
-	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q "scikit-build-core>=0.10" "pybind11>=2.13" cmake ninja
-	$(PY) -c 'import tomllib; p = tomllib.load(open("pyproject.toml", "rb"))["project"]; \
-	          print("\n".join(p["dependencies"] + p["optional-dependencies"]["test"]))' > $(VENV)/requirements.txt
-	$(PY) -m pip install -q -r $(VENV)/requirements.txt
-	touch $@
+	$(call environment,$(VENV))
 
 # The package, installed in editable mode without build isolation: the CMake
 # build folder (build/) is kept between runs, so an unchanged tree installs
 # nothing and a changed .cpp recompiles that file only. Python files are used
 # from src/ directly.
-NATIVE_SOURCES := CMakeLists.txt $(shell find src -name '*.cpp' -o -name '*.hpp' 2>/dev/null)
+NATIVE_SOURCES := CMakeLists.txt $(wildcard cmake/*) $(shell find src -name '*.cpp' -o -name '*.hpp' 2>/dev/null)
 $(VENV)/.installed: $(VENV)/.deps $(NATIVE_SOURCES)
 	$(PY) -m pip install -q --no-build-isolation --no-deps $(PIP_FLAGS) -e .
 	touch $@
@@ -38,5 +43,48 @@ test: install
 bench: install
 	$(PY) bench/bench.py
 
+# -- wheels ---------------------------------------------------------------
+# One wheel per Python version, each holding both kernel copies; repaired to
+# a manylinux tag in wheelhouse/, with the sdist in dist/.
+WHEEL_PYTHONS ?= 3.11 3.12 3.13
+
+wheel: $(VENV)/.deps
+	rm -rf dist wheelhouse
+	$(PY) -m build --no-isolation --sdist --outdir dist .
+	.ci/wheels $(WHEEL_PYTHONS) -- $(PIP_FLAGS)
+
+# -- the builds CI checks beyond `make test` ----------------------------------
+check-all: check-baseline check-clang check-asan check-wheels
+
+# The same build with the baseline kernels forced.
+check-baseline: install
+	ORVANE_EX_KERNELS=baseline $(PY) -m pytest -q
+
+$(CHECK_VENV)/.deps: pyproject.toml
+	$(call environment,$(CHECK_VENV))
+
+# Another compiler: Clang, warnings as errors.
+check-clang: $(CHECK_VENV)/.deps
+	CC=clang CXX=clang++ $(CHECK_PY) -m pip install -q --no-build-isolation --no-deps --force-reinstall \
+	    -Cbuild-dir=build/clang -Ccmake.define.HIDDEN_WERROR=ON .
+	$(CHECK_PY) -c "import orvane_ex; assert orvane_ex.build_info()['compiler'].startswith('Clang')"
+	$(CHECK_PY) -m pytest -q -p no:cacheprovider
+
+# AddressSanitizer and UndefinedBehaviorSanitizer; any report fails the run.
+SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+check-asan: $(CHECK_VENV)/.deps
+	$(CHECK_PY) -m pip install -q --no-build-isolation --no-deps --force-reinstall -Cbuild-dir=build/asan \
+	    -Ccmake.build-type=RelWithDebInfo "-Ccmake.define.CMAKE_CXX_FLAGS=$(SANITIZE)" \
+	    "-Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=$(SANITIZE)" .
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	    PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	    $(CHECK_PY) -m pytest -q -p no:cacheprovider
+
+# Each wheel installed in a fresh environment with no compiler, the suite run
+# against it; the 3.11 wheel also on an emulated CPU without AVX2.
+check-wheels: wheel
+	.ci/wheel-test 3.11 --westmere
+	for v in $(filter-out 3.11,$(WHEEL_PYTHONS)); do .ci/wheel-test $$v || exit 1; done
+
 clean:
-	rm -rf build $(VENV)
+	rm -rf build dist wheelhouse $(VENV) $(CHECK_VENV)

@@ -71,6 +71,26 @@ def run_python(code, tmp_path=None, env=None, timeout=300):
     )
 
 
+# Code for a fresh interpreter: in_subinterpreter(code) runs code in a new
+# sub-interpreter and gives the error it reported, or None.
+SUBINTERPRETER = """
+try:
+    import _interpreters as interpreters          # Python 3.13 and later
+except ImportError:
+    import _xxsubinterpreters as interpreters
+
+def in_subinterpreter(code):
+    interp = interpreters.create()
+    try:
+        failure = interpreters.run_string(interp, code)
+    except Exception as e:                        # before 3.13 a failure raises RunFailedError
+        return str(e)
+    finally:
+        interpreters.destroy(interp)
+    return None if failure is None else f"{failure.type.__name__}: {failure.msg}"
+"""
+
+
 @pytest.fixture
 def rng():
     return np.random.default_rng(20261208)

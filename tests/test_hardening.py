@@ -7,7 +7,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import numpy_path, run_python
+from conftest import SUBINTERPRETER, run_python
 
 PRELUDE = """
 import sys, functools
@@ -137,14 +137,9 @@ print(np.allclose(r, hidden.deEmbed(S)))
 
 
 def test_sub_interpreter_importing_first_is_refused():
-    out = run_python("""
-import _xxsubinterpreters as interpreters
-interp = interpreters.create()
-try:
-    interpreters.run_string(interp, "import orvane_ex.hidden")
-except interpreters.RunFailedError as e:
-    print("refused", "Interpreter change detected" in str(e))
-interpreters.destroy(interp)
+    out = run_python(SUBINTERPRETER + """
+error = in_subinterpreter("import orvane_ex.hidden")
+print("refused", "Interpreter change detected" in error)
 import matplotlib
 matplotlib.use("Agg")
 from orvane_ex import hidden

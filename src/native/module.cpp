@@ -1,0 +1,12 @@
+// orvane_ex._native: the native code beyond orvane_ex.hidden, as ordinary
+// Python functions. Each area registers its own functions.
+#include <pybind11/pybind11.h>
+
+#include "core/setup.hpp"
+#include "native.hpp"
+
+PYBIND11_MODULE(_native, m) {
+    m.doc() = "Native core of orvane_ex beyond orvane_ex.hidden (calibration kits, Touchstone I/O, TRL).";
+    hidden::numeric::set_up_core();
+    orvane::register_info(m);
+}

@@ -1,0 +1,11 @@
+// The areas of orvane_ex._native, each registering its functions.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace orvane {
+namespace py = pybind11;
+
+void register_info(py::module_& m);
+
+}  // namespace orvane
