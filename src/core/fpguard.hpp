@@ -7,7 +7,9 @@
 
 #include "target.hpp"
 
-#if defined(__SSE2__) || defined(_M_X64)
+// HIDDEN_FENV_GUARD selects the portable <cfenv> guard on x86-64 too, so
+// that a build can test it.
+#if (defined(__SSE2__) || defined(_M_X64)) && !defined(HIDDEN_FENV_GUARD)
 #include <immintrin.h>
 #define HIDDEN_MXCSR 1
 #endif

@@ -42,7 +42,7 @@ inline T load(const ArrayIn& a, Index offset, bool& finite) {
     const double* p = reinterpret_cast<const double*>(a.data + offset);
     if constexpr (is_complex<T>::value) {
         const T v = a.complex ? T{p[0], p[1]} : T{p[0], 0.0};
-        finite &= std::isfinite(v.re) & std::isfinite(v.im);
+        finite &= std::isfinite(v.re) && std::isfinite(v.im);
         return v;
     } else {
         const double v = p[0];

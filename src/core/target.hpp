@@ -14,8 +14,18 @@
 // `name_<target>`: this target's copy of a symbol kept outside the inline namespace.
 #define HIDDEN_TARGET_NAME(name) HIDDEN_CAT(name, HIDDEN_TARGET)
 
-// Inline everything a kernel's loop calls into the loop itself.
-#if defined(__GNUC__)
+// Inline everything a kernel's loop calls into the loop itself. Not under
+// the sanitizers, whose instrumentation makes the flattened loops take
+// minutes to compile.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HIDDEN_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define HIDDEN_SANITIZED 1
+#endif
+#if defined(__GNUC__) && !defined(HIDDEN_SANITIZED)
 #define HIDDEN_FLATTEN [[gnu::flatten]]
 #else
 #define HIDDEN_FLATTEN
