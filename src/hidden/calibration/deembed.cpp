@@ -1,11 +1,12 @@
 // deEmbed: removes known adapters from either side of a two-port measurement.
-#include "calibration.hpp"
+#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
+#include "runtime/defaults.hpp"
 
 namespace hidden::calibration {
 
-py::object deEmbed(const Call& c) {
+static py::object deEmbed(const Call& c) {
     py::handle S_A_DUT_B = c[0];
     py::object np = global(Name::np);
     py::object num_pts = np.attr("shape")(S_A_DUT_B)[py::int_(0)];
@@ -38,5 +39,9 @@ py::object deEmbed(const Call& c) {
             return calibration::deEmbed(p, S_A_DUT_B, S_A, S_B);
         });
 }
+
+static const Definition deEmbed_definition{
+    {.name = "deEmbed", .line = 578, .params = {"S_A_DUT_B", "S_A", "S_B"},
+     .defaults = {defaults::empty_list, defaults::empty_list}, .doc = deEmbed_doc, .impl = deEmbed}};
 
 }  // namespace hidden::calibration

@@ -1,5 +1,5 @@
 // Eight-term models (known thru and unknown thru) and their correction.
-#include "calibration.hpp"
+#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 
@@ -17,7 +17,7 @@ static NativeCall& take_solt(NativeCall& call, const Call& c) {
     return call.columns(c[0], 3).columns(c[1], 3).columns(c[2], 3).columns(c[3], 3);
 }
 
-py::object get8TermModel(const Call& c) {
+static py::object get8TermModel(const Call& c) {
     return evaluate(
         {Name::np, Name::det, Name::inv, Name::solve, Name::S2T, Name::get1PortModel},
         [&] {
@@ -34,6 +34,10 @@ py::object get8TermModel(const Call& c) {
         });
 }
 
+static const Definition get8TermModel_definition{
+    {.name = "get8TermModel", .line = 434, .params = {"G1", "Gm1", "G2", "Gm2", "T", "Tm"},
+     .doc = get8TermModel_doc, .impl = get8TermModel}};
+
 // A Python number the native path can use as a double without changing it.
 static std::optional<double> exact_double(py::handle x) {
     if (PyFloat_CheckExact(x.ptr())) return PyFloat_AS_DOUBLE(x.ptr());
@@ -45,7 +49,7 @@ static std::optional<double> exact_double(py::handle x) {
     return std::nullopt;
 }
 
-py::object get8TermModelUThru(const Call& c) {
+static py::object get8TermModelUThru(const Call& c) {
     return evaluate(
         {Name::np, Name::det, Name::inv, Name::solve, Name::sp, Name::S2T, Name::get1PortModel},
         [&] {
@@ -75,7 +79,12 @@ py::object get8TermModelUThru(const Call& c) {
         });
 }
 
-py::object correct8Term(const Call& c) {
+static const Definition get8TermModelUThru_definition{
+    {.name = "get8TermModelUThru", .line = 463, .params = {"G1", "Gm1", "G2", "Gm2", "Tm", "freq_vec", "phys_length"},
+     .defaults = {[]() -> py::object { return py::float_(0.05); }},
+     .doc = get8TermModelUThru_doc, .impl = get8TermModelUThru}};
+
+static py::object correct8Term(const Call& c) {
     return evaluate(
         {Name::np, Name::inv, Name::det, Name::S2T, Name::T2S},
         [&] {
@@ -89,5 +98,9 @@ py::object correct8Term(const Call& c) {
             return calibration::correct8Term(p, c[0], c[1], c[2], c[3]);
         });
 }
+
+static const Definition correct8Term_definition{
+    {.name = "correct8Term", .line = 499, .params = {"Sm", "A", "B", "q"}, .doc = correct8Term_doc,
+     .impl = correct8Term}};
 
 }  // namespace hidden::calibration

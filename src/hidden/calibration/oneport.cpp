@@ -1,11 +1,11 @@
 // get1PortModel and correct1Port: the three-term model of one port.
-#include "calibration.hpp"
+#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 
 namespace hidden::calibration {
 
-py::object get1PortModel(const Call& c) {
+static py::object get1PortModel(const Call& c) {
     return evaluate(
         {Name::np, Name::solve},
         [&] {
@@ -20,7 +20,10 @@ py::object get1PortModel(const Call& c) {
         });
 }
 
-py::object correct1Port(const Call& c) {
+static const Definition get1PortModel_definition{
+    {.name = "get1PortModel", .line = 354, .params = {"G", "Gm"}, .doc = get1PortModel_doc, .impl = get1PortModel}};
+
+static py::object correct1Port(const Call& c) {
     return evaluate(
         {Name::np},
         [&] {
@@ -34,5 +37,9 @@ py::object correct1Port(const Call& c) {
             return calibration::correct1Port(p, c[0], c[1]);
         });
 }
+
+static const Definition correct1Port_definition{
+    {.name = "correct1Port", .line = 373, .params = {"Gm", "err_terms"}, .doc = correct1Port_doc,
+     .impl = correct1Port}};
 
 }  // namespace hidden::calibration

@@ -10,6 +10,10 @@ using namespace evaluation;
 using numeric::KindPath;
 using numeric::kReal;
 
+// measured / actual over two [n] vectors of one kind (response models, port
+// extension).
+py::object vector_ratio(py::handle measured, py::handle actual);
+
 // Lines of the generator expressions that unpack error-term columns.
 constexpr int kGet12TermGenexprLine = 530;
 constexpr int kCorrect12TermGenexprLine = 569;

@@ -1,11 +1,19 @@
-// correctPortExt: moves one port's reference plane past an extension.
-#include "calibration.hpp"
+// Port extension: the extension's response from a known reflection
+// (getPortExtModel), then one port's reference plane moved past it
+// (correctPortExt).
+#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 
 namespace hidden::calibration {
 
-py::object correctPortExt(const Call& c) {
+static py::object getPortExtModel(const Call& c) { return vector_ratio(c[0], c[1]); }
+
+static const Definition getPortExtModel_definition{
+    {.name = "getPortExtModel", .line = 614, .params = {"gamma", "gamma_listed"},
+     .doc = getPortExtModel_doc, .impl = getPortExtModel}};
+
+static py::object correctPortExt(const Call& c) {
     py::handle S_ext = c[0], e10e01 = c[1], port_num = c[2];
     int n_, k_;
     if (truth(port_num, Py_EQ, py::int_(1))) {
@@ -42,5 +50,9 @@ py::object correctPortExt(const Call& c) {
             return S_dut;
         });
 }
+
+static const Definition correctPortExt_definition{
+    {.name = "correctPortExt", .line = 625, .params = {"S_ext_dut", "e10e01", "port_num"},
+     .doc = correctPortExt_doc, .impl = correctPortExt}};
 
 }  // namespace hidden::calibration

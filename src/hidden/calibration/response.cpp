@@ -1,15 +1,14 @@
 // Frequency-response models: one complex factor per measured quantity.
 #include <algorithm>
 
-#include "calibration.hpp"
+#include "docs.hpp"
 #include "kernels.hpp"
 #include "netparams/kernels.hpp"
 #include "paths.hpp"
 
 namespace hidden::calibration {
 
-// measured / actual over two [n] vectors of one kind.
-static py::object vector_ratio(py::handle measured, py::handle actual) {
+py::object vector_ratio(py::handle measured, py::handle actual) {
     return evaluate(
         {Name::np},
         [&] {
@@ -21,11 +20,13 @@ static py::object vector_ratio(py::handle measured, py::handle actual) {
         [&] { return ratio(py::reinterpret_borrow<py::object>(measured), py::reinterpret_borrow<py::object>(actual)); });
 }
 
-py::object get1PortResponseModel(const Call& c) { return vector_ratio(c[1], c[0]); }
+static py::object get1PortResponseModel(const Call& c) { return vector_ratio(c[1], c[0]); }
 
-py::object getPortExtModel(const Call& c) { return vector_ratio(c[0], c[1]); }
+static const Definition get1PortResponseModel_definition{
+    {.name = "get1PortResponseModel", .line = 266, .params = {"G", "Gm"},
+     .doc = get1PortResponseModel_doc, .impl = get1PortResponseModel}};
 
-py::object get2PortResponseModel(const Call& c) {
+static py::object get2PortResponseModel(const Call& c) {
     py::handle G1 = c[0], G1m = c[1], G2 = c[2], G2m = c[3], T = c[4], Tm = c[5];
     return evaluate(
         {Name::np, Name::get1PortResponseModel},
@@ -48,7 +49,11 @@ py::object get2PortResponseModel(const Call& c) {
         });
 }
 
-py::object correctResponse(const Call& c) {
+static const Definition get2PortResponseModel_definition{
+    {.name = "get2PortResponseModel", .line = 277, .params = {"G1", "G1m", "G2", "G2m", "T", "Tm"},
+     .doc = get2PortResponseModel_doc, .impl = get2PortResponseModel}};
+
+static py::object correctResponse(const Call& c) {
     return evaluate(
         {Name::np},
         [&] {
@@ -62,5 +67,9 @@ py::object correctResponse(const Call& c) {
         },
         [&] { return ratio(py::reinterpret_borrow<py::object>(c[0]), py::reinterpret_borrow<py::object>(c[1])); });
 }
+
+static const Definition correctResponse_definition{
+    {.name = "correctResponse", .line = 297, .params = {"Sm", "H"}, .doc = correctResponse_doc,
+     .impl = correctResponse}};
 
 }  // namespace hidden::calibration

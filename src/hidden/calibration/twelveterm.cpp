@@ -1,11 +1,12 @@
 // The twelve-term model and its correction.
-#include "calibration.hpp"
+#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
+#include "runtime/defaults.hpp"
 
 namespace hidden::calibration {
 
-py::object get12TermModel(const Call& c) {
+static py::object get12TermModel(const Call& c) {
     py::handle isolation = c[6];
     const bool with_isolation = !isolation.is_none();
     return evaluate(
@@ -34,7 +35,11 @@ py::object get12TermModel(const Call& c) {
         });
 }
 
-py::object correct12Term(const Call& c) {
+static const Definition get12TermModel_definition{
+    {.name = "get12TermModel", .line = 515, .params = {"G1", "Gm1", "G2", "Gm2", "T", "Tm", "isolation"},
+     .defaults = {defaults::none}, .doc = get12TermModel_doc, .impl = get12TermModel}};
+
+static py::object correct12Term(const Call& c) {
     return evaluate(
         {Name::np},
         [&] {
@@ -49,5 +54,9 @@ py::object correct12Term(const Call& c) {
             return calibration::correct12Term(p, c[0], c[1], c[2]);
         });
 }
+
+static const Definition correct12Term_definition{
+    {.name = "correct12Term", .line = 555, .params = {"Sm", "fwd_terms", "rev_terms"},
+     .var_kwargs = true, .doc = correct12Term_doc, .impl = correct12Term}};
 
 }  // namespace hidden::calibration

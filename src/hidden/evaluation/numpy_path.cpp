@@ -2,11 +2,6 @@
 
 namespace hidden::evaluation {
 
-py::handle full_slice() {
-    static PyObject* s = PySlice_New(nullptr, nullptr, nullptr);
-    if (!s) throw py::error_already_set();
-    return s;
-}
 
 py::object NumpyPath::at(py::handle s, int i, int j) {
     return s[py::make_tuple(full_slice(), i, j)];

@@ -27,10 +27,4 @@ struct NumpyPath {
     static py::object cos(py::handle x) { return np_call("cos", x); }
 };
 
-// [:] for indexing with slices.
-py::handle full_slice();
-
-// dtype=complex: the built-in complex type, numpy's complex128.
-inline py::handle complex_type() { return reinterpret_cast<PyObject*>(&PyComplex_Type); }
-
 }  // namespace hidden::evaluation

@@ -1,10 +1,12 @@
 // The operator dialogue: prompts that wait for Enter (or end the script on a
 // quit answer), and prompted one- and two-port measurements.
+#include "docs.hpp"
 #include "measure.hpp"
+#include "runtime/defaults.hpp"
 
 namespace hidden::measure {
 
-py::object userMsg(const Call& c) {
+static py::object userMsg(const Call& c) {
     py::object x = builtin_input()(c[0]);
     py::object lowered = x.attr("lower")();
     if (truth(lowered, Py_EQ, py::str("quit")) || truth(lowered, Py_EQ, py::str("q"))) {
@@ -12,6 +14,9 @@ py::object userMsg(const Call& c) {
     }
     return x;
 }
+
+static const Definition userMsg_definition{
+    {.name = "userMsg", .line = 31, .form = Form::single, .params = {"msg"}, .doc = userMsg_doc, .impl = userMsg}};
 
 // ">> Measure " + name + tail, with Python's own str concatenation.
 static py::object prompt_text(py::handle name, py::handle tail) {
@@ -25,12 +30,16 @@ static void recording_done() {
     builtin_print()("Done.\n");
 }
 
-py::object prompt1PortMeasure(const Call& c) {
-    py::handle orvane = c[0], settings = c[1], ports = c[2], tx = c[3], name = c[4];
+py::dict transmitter_numbers(py::handle ports) {
     py::dict tx_nums;
     tx_nums[py::object(ports["Tx1"])] = 1;
     tx_nums[py::object(ports["Tx2"])] = 2;
-    py::object port_num = tx_nums[tx];
+    return tx_nums;
+}
+
+static py::object prompt1PortMeasure(const Call& c) {
+    py::handle orvane = c[0], settings = c[1], ports = c[2], tx = c[3], name = c[4];
+    py::object port_num = transmitter_numbers(ports)[tx];
     py::object text = prompt_text(name, py::str(" @ Port-"));
     text = text + py::str(port_num);
     text = text + py::str(": ");
@@ -41,7 +50,12 @@ py::object prompt1PortMeasure(const Call& c) {
     return global(Name::ab2G)(rec, ports);
 }
 
-py::object prompt2PortMeasure(const Call& c) {
+static const Definition prompt1PortMeasure_definition{
+    {.name = "prompt1PortMeasure", .line = 308, .params = {"orvane", "settings", "ports", "tx", "name"},
+     .defaults = {[]() -> py::object { return py::str(""); }},
+     .doc = prompt1PortMeasure_doc, .impl = prompt1PortMeasure}};
+
+static py::object prompt2PortMeasure(const Call& c) {
     py::handle orvane = c[0], settings = c[1], ports = c[2], name = c[3], sw_corr = c[4];
     global(Name::userMsg)(prompt_text(name, py::str(": ")));
     recording_started();
@@ -51,5 +65,10 @@ py::object prompt2PortMeasure(const Call& c) {
     if (corrected < 0) throw py::error_already_set();
     return global(corrected ? Name::ab2S_SwitchCorrect : Name::ab2S)(recs[0], recs[1], ports);
 }
+
+static const Definition prompt2PortMeasure_definition{
+    {.name = "prompt2PortMeasure", .line = 331, .params = {"orvane", "settings", "ports", "name", "sw_corr"},
+     .defaults = {[]() -> py::object { return py::str("DUT"); }, defaults::true_},
+     .doc = prompt2PortMeasure_doc, .impl = prompt2PortMeasure}};
 
 }  // namespace hidden::measure

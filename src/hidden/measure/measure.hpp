@@ -1,17 +1,11 @@
-// Implementations of the measurement workflow.
+// Shared by the prompted measurements and the standard sequences.
 #pragma once
 
 #include "shell/module.hpp"
 
 namespace hidden::measure {
 
-py::object beep(const Call& c);
-py::object userMsg(const Call& c);
-py::object measure1Port(const Call& c);
-py::object measure2Port(const Call& c);
-py::object prompt1PortMeasure(const Call& c);
-py::object prompt2PortMeasure(const Call& c);
-py::object prompt1PortSOL(const Call& c);
-py::object prompt2PortSOLT(const Call& c);
+// {ports['Tx1']: 1, ports['Tx2']: 2}: the port number of each transmitter.
+py::dict transmitter_numbers(py::handle ports);
 
 }  // namespace hidden::measure

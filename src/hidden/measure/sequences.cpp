@@ -1,28 +1,28 @@
 // Calibration-standard sequences: Open, Short, Load on each port, the thru and
 // optionally the isolation, in the order the error-model builders take them.
+#include "docs.hpp"
 #include "measure.hpp"
+#include "runtime/defaults.hpp"
 
 namespace hidden::measure {
 
-py::object prompt1PortSOL(const Call& c) {
+static py::object prompt1PortSOL(const Call& c) {
     py::handle orvane = c[0], settings = c[1], ports = c[2], tx = c[3];
-    py::dict tx_nums;
-    tx_nums[py::object(ports["Tx1"])] = 1;
-    tx_nums[py::object(ports["Tx2"])] = 2;
-    py::object port_num = tx_nums[tx];  // validates tx before anything is asked
-    (void)port_num;
+    transmitter_numbers(ports)[tx];  // validates tx before anything is asked
     py::object N = settings.attr("freqRange").attr("numFreqPoints");
-    py::object Gm = global(Name::np).attr("zeros")(py::make_tuple(N, 3),
-                                                    py::arg("dtype") = py::handle(reinterpret_cast<PyObject*>(&PyComplex_Type)));
-    auto all = py::reinterpret_steal<py::object>(PySlice_New(nullptr, nullptr, nullptr));
-    if (!all) throw py::error_already_set();
+    py::object Gm = global(Name::np).attr("zeros")(py::make_tuple(N, 3), py::arg("dtype") = complex_type());
+    py::handle all = full_slice();
     const char* standards[] = {"OPEN", "SHORT", "LOAD"};
     for (int i = 0; i < 3; ++i)
         Gm[py::make_tuple(all, i)] = global(Name::prompt1PortMeasure)(orvane, settings, ports, tx, standards[i]);
     return Gm;
 }
 
-py::object prompt2PortSOLT(const Call& c) {
+static const Definition prompt1PortSOL_definition{
+    {.name = "prompt1PortSOL", .line = 387, .params = {"orvane", "settings", "ports", "tx"}, .doc = prompt1PortSOL_doc,
+     .impl = prompt1PortSOL}};
+
+static py::object prompt2PortSOLT(const Call& c) {
     py::handle orvane = c[0], settings = c[1], ports = c[2], isolation = c[3], sw_corr = c[4];
     py::object Gm1 = global(Name::prompt1PortSOL)(orvane, settings, ports, py::object(ports["Tx1"]));
     builtin_print()("-- Switch to Port-2 --\n");
@@ -36,5 +36,9 @@ py::object prompt2PortSOLT(const Call& c) {
     }
     return py::make_tuple(Gm1, Gm2, Tm);
 }
+
+static const Definition prompt2PortSOLT_definition{
+    {.name = "prompt2PortSOLT", .line = 409, .params = {"orvane", "settings", "ports", "isolation", "sw_corr"},
+     .defaults = {defaults::false_, defaults::true_}, .doc = prompt2PortSOLT_doc, .impl = prompt2PortSOLT}};
 
 }  // namespace hidden::measure

@@ -1,8 +1,8 @@
-// S2T, T2S and getIdealSparams.
+// S2T and T2S: S-parameters to cascading T-parameters and back.
 #include "evaluation/evaluation.hpp"
 #include "formulas.hpp"
 #include "kernels.hpp"
-#include "netparams.hpp"
+#include "docs.hpp"
 
 namespace hidden::netparams {
 using namespace evaluation;
@@ -24,49 +24,18 @@ static py::object convert(py::handle s, numeric::Kernel kernel, Formula&& formul
         });
 }
 
-py::object S2T(const Call& c) {
+static py::object S2T(const Call& c) {
     return convert(c[0], kernels().S2T, [](auto& p, const auto& s) { return netparams::S2T(p, s); });
 }
 
-py::object T2S(const Call& c) {
+static const Definition S2T_definition{
+    {.name = "S2T", .line = 116, .form = Form::single, .params = {"S"}, .doc = S2T_doc, .impl = S2T}};
+
+static py::object T2S(const Call& c) {
     return convert(c[0], kernels().T2S, [](auto& p, const auto& t) { return netparams::T2S(p, t); });
 }
 
-// Largest point count the native path allocates for; numpy decides beyond.
-constexpr long long kMaxNativePoints = 1ll << 32;
-
-py::object getIdealSparams(const Call& c) {
-    py::handle num_pts = c[0];
-    if (genuine(Name::np) && PyLong_CheckExact(num_pts.ptr())) {
-        const long long n = PyLong_AsLongLong(num_pts.ptr());
-        if (n == -1 && PyErr_Occurred()) PyErr_Clear();
-        else if (n >= 1 && n <= kMaxNativePoints) {
-            py::array G = numeric::new_array(true, {n, 3});
-            auto* g = static_cast<double*>(G.mutable_data());
-            for (long long k = 0; k < n; ++k) {
-                double* row = g + 6 * k;
-                row[0] = 1.0, row[1] = 0.0, row[2] = -1.0, row[3] = 0.0, row[4] = 0.0, row[5] = 0.0;
-            }
-            numeric::Result T = numeric::assembled(false, n);  // planes S11, S12, S21, S22
-            auto* t = reinterpret_cast<double*>(T.out.data);
-            for (long long k = 0; k < n; ++k) t[k] = 0.0, t[n + k] = 1.0, t[2 * n + k] = 1.0, t[3 * n + k] = 0.0;
-            return py::make_tuple(G, T.array);
-        }
-    }
-    py::object G_open = global(Name::np).attr("ones")(num_pts);
-    py::object ones = global(Name::np).attr("ones")(num_pts);
-    py::object G_short = py::int_(-1) * ones;
-    py::object G_load = global(Name::np).attr("zeros")(num_pts);
-    py::object G_ideal = global(Name::np).attr("zeros")(py::make_tuple(num_pts, 3), py::arg("dtype") = complex_type());
-    G_ideal[py::make_tuple(full_slice(), 0)] = G_open;
-    G_ideal[py::make_tuple(full_slice(), 1)] = G_short;
-    G_ideal[py::make_tuple(full_slice(), 2)] = G_load;
-    py::object x00 = global(Name::np).attr("zeros")(num_pts);
-    py::object x01 = global(Name::np).attr("ones")(num_pts);
-    py::object x10 = global(Name::np).attr("ones")(num_pts);
-    py::object x11 = global(Name::np).attr("zeros")(num_pts);
-    py::object T_ideal = NumpyPath::assemble(x00, x01, x10, x11);
-    return py::make_tuple(G_ideal, T_ideal);
-}
+static const Definition T2S_definition{
+    {.name = "T2S", .line = 126, .form = Form::single, .params = {"T"}, .doc = T2S_doc, .impl = T2S}};
 
 }  // namespace hidden::netparams

@@ -5,7 +5,7 @@
 #include "evaluation/evaluation.hpp"
 #include "formulas.hpp"
 #include "kernels.hpp"
-#include "netparams.hpp"
+#include "docs.hpp"
 
 namespace hidden::netparams {
 using namespace evaluation;
@@ -110,17 +110,24 @@ static py::object two_port(const Call& c, numeric::Kernel kernel, NumpyWaves num
         [&] { return formula(numpy, Recording{c[0], c[2]}, Recording{c[1], c[2]}); });
 }
 
-py::object ab2S(const Call& c) {
+static py::object ab2S(const Call& c) {
     return two_port(c, kernels().ab2S, NumpyWaves{},
                     [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S(p, r1, r2); });
 }
 
-py::object ab2S_SwitchCorrect(const Call& c) {
+static const Definition ab2S_definition{
+    {.name = "ab2S", .line = 227, .params = {"rec_tx1", "rec_tx2", "ports"}, .doc = ab2S_doc, .impl = ab2S}};
+
+static py::object ab2S_SwitchCorrect(const Call& c) {
     NumpyWaves numpy;
     numpy.genexpr_line = kSwitchCorrectGenexprLine;
     return two_port(c, kernels().ab2S_SwitchCorrect, numpy,
                     [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S_SwitchCorrect(p, r1, r2); });
 }
+
+static const Definition ab2S_SwitchCorrect_definition{
+    {.name = "ab2S_SwitchCorrect", .line = 200, .params = {"rec_tx1", "rec_tx2", "ports"},
+     .doc = ab2S_SwitchCorrect_doc, .impl = ab2S_SwitchCorrect}};
 
 // b/a of the transmitting port, the recording's own transmitter found by the
 // exact zero its vector starts with. Anything unusual (no transmitter found,
@@ -157,7 +164,7 @@ static py::object ab2G_native(PyObject* rec, PyObject* ports) {
     return call.run(kernels().ratio);
 }
 
-py::object ab2G(const Call& c) {
+static py::object ab2G(const Call& c) {
     py::handle rec = c[0], ports = c[1];
     return evaluate(
         {Name::np}, [&] { return ab2G_native(rec.ptr(), ports.ptr()); },
@@ -182,5 +189,8 @@ py::object ab2G(const Call& c) {
             return py::none();
         });
 }
+
+static const Definition ab2G_definition{
+    {.name = "ab2G", .line = 152, .params = {"rec", "ports"}, .doc = ab2G_doc, .impl = ab2G}};
 
 }  // namespace hidden::netparams

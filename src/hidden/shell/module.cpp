@@ -49,6 +49,7 @@ static PyObject* create(PyObject* spec, PyModuleDef*) {
         copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false);
         s.module = module.release().ptr();
         s.ns = dict;
+        set_traceback_globals(dict);
         return Py_NewRef(s.module);
     } catch (py::error_already_set& e) {
         e.restore();
@@ -165,29 +166,25 @@ static void import_sequence() {
     current_line = 18;
     bind("rf", import_module("skrf", none));
 
-    const bool windows = std::string(py::str(sys.attr("platform"))) == "win32";
-    if (windows) {
+    s.windows = std::string(py::str(sys.attr("platform"))) == "win32";
+    if (s.windows) {
         current_line = 22;
         py::object winsound = import_module("winsound", py::make_tuple("Beep"));
         bind("Beep", import_from(winsound, "Beep"));
     }
 
-    // Function objects point at their specs, so each set-up keeps its own
-    // registry for the life of the process.
-    Registry& registry = *new Registry;
-    register_measure(registry);
-    register_touchstone(registry);
-    register_netparams(registry);
-    register_calibration(registry);
-    register_plots(registry);
-    for (FunctionEntry& f : registry)
+    // Function objects point at their entries, so each set-up keeps its own
+    // copy of the table for the life of the process. beep is defined at one
+    // of two lines, with a docstring only on Windows.
+    auto& functions = *new std::vector<FunctionEntry>(function_table());
+    for (FunctionEntry& f : functions)
         if (std::string(f.name) == "beep") {
-            f.line = windows ? 23 : 27;
-            if (!windows) f.doc = nullptr;
+            f.line = s.windows ? 23 : 27;
+            if (!s.windows) f.doc = nullptr;
         }
-    std::stable_sort(registry.begin(), registry.end(),
+    std::stable_sort(functions.begin(), functions.end(),
                      [](const FunctionEntry& a, const FunctionEntry& b) { return a.line < b.line; });
-    for (const FunctionEntry& f : registry) {
+    for (const FunctionEntry& f : functions) {
         current_line = f.line;
         PyObject* fn = make_function(f);
         if (!fn) throw py::error_already_set();
@@ -204,7 +201,7 @@ static void import_sequence() {
     set_genuine(Name::det, nplinalg.attr("det"));
     set_genuine(Name::inv, nplinalg.attr("inv"));
     set_genuine(Name::sp, py::module_::import("scipy"));
-    for (int i = int(Name::beep); i < int(Name::count); ++i) {
+    for (int i = kFirstFunctionName; i < int(Name::count); ++i) {
         PyObject* fn = PyDict_GetItemWithError(s.ns, s.name[i]);
         if (fn) set_genuine(Name(i), fn);
         else if (PyErr_Occurred()) throw py::error_already_set();
@@ -224,6 +221,7 @@ static int exec(PyObject* module) {
         // A module object made elsewhere (not by our create slot) becomes the one.
         Py_XSETREF(s.module, Py_NewRef(module));
         s.ns = PyModule_GetDict(module);
+        set_traceback_globals(s.ns);
     }
     if (ready_function_type() < 0) return -1;
     try {
@@ -238,6 +236,7 @@ static int exec(PyObject* module) {
         // The half-built module is dropped; a later import starts afresh.
         Py_CLEAR(s.module);
         s.ns = nullptr;
+        set_traceback_globals(nullptr);
         return -1;
     }
     set_up = true;

@@ -10,13 +10,10 @@ State& state() {
 }
 
 static const char* const kNames[] = {
-    "sys", "matplotlib", "plt", "np", "solve", "det", "inv", "sp", "rf", "Beep",
-    "beep", "userMsg", "S2T", "T2S", "measure1Port", "ab2G", "measure2Port", "ab2S_SwitchCorrect", "ab2S",
-    "get1PortModel", "get1PortResponseModel", "prompt1PortMeasure", "prompt2PortMeasure", "prompt1PortSOL",
+#define HIDDEN_STRING(n) #n,
+    HIDDEN_LIBRARY_NAMES(HIDDEN_STRING) HIDDEN_FUNCTION_NAMES(HIDDEN_STRING)
+#undef HIDDEN_STRING
 };
-static_assert(sizeof(kNames) / sizeof(kNames[0]) == size_t(Name::count));
-
-const char* name_text(Name n) { return kNames[int(n)]; }
 
 void init_names() {
     State& s = state();
@@ -53,5 +50,6 @@ bool genuine(Name n) {
 py::handle builtin_input() { return shell::state().input; }
 py::handle builtin_range() { return shell::state().range; }
 py::handle builtin_print() { return shell::state().print; }
+bool on_windows() { return shell::state().windows; }
 
 }  // namespace hidden

@@ -1,5 +1,4 @@
-// Shell-internal state shared by the module set-up, the function type and the
-// namespace look-ups.
+// Shell-internal state shared by the module set-up and the namespace look-ups.
 #pragma once
 
 #include "module.hpp"
@@ -15,15 +14,11 @@ struct State {
     PyObject* input = nullptr;
     PyObject* range = nullptr;
     PyObject* print = nullptr;
+    bool windows = false;
 };
 State& state();
 
 // Interns the names; called once before the import sequence.
 void init_names();
-const char* name_text(Name n);
-
-// Function objects (function.cpp).
-PyObject* make_function(const FunctionEntry& entry);
-int ready_function_type();
 
 }  // namespace hidden::shell

@@ -1,5 +1,7 @@
 // readSnP: a Touchstone file or a loaded network, as it is or resampled onto a
 // wanted frequency grid.
+#include "docs.hpp"
+#include "runtime/defaults.hpp"
 #include "touchstone.hpp"
 
 namespace hidden::touchstone {
@@ -8,8 +10,6 @@ static bool exact_type(py::handle obj, py::handle type) {
     return truth(py::handle(reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr()))), Py_EQ, type);
 }
 
-// A path-like object (pathlib.Path, os.DirEntry, ...) as the str it names;
-// an empty object for anything else.
 py::object fs_path(py::handle path) {
     if (PyUnicode_Check(path.ptr()) || PyBytes_Check(path.ptr()) || !PyObject_HasAttrString(path.ptr(), "__fspath__"))
         return py::object();
@@ -25,7 +25,7 @@ static py::object interp1d(py::handle x, py::handle y, bool along_axis0) {
     return f(x, y);
 }
 
-py::object readSnP(const Call& c) {
+static py::object readSnP(const Call& c) {
     py::handle path = c[0], freq_desired = c[1], kind = c[2];
     py::object ntwk;
     if (exact_type(path, py::handle(reinterpret_cast<PyObject*>(&PyUnicode_Type)))) {
@@ -50,17 +50,15 @@ py::object readSnP(const Call& c) {
     py::object freq_actual = ntwk.attr("f");
     py::object m = ntwk.attr("s").attr("shape")[py::int_(1)];
     py::object n = ntwk.attr("s").attr("shape")[py::int_(2)];
-    auto all = py::reinterpret_steal<py::object>(PySlice_New(nullptr, nullptr, nullptr));
-    if (!all) throw py::error_already_set();
+    py::handle all = full_slice();
 
     if (truth(kind.attr("upper")(), Py_EQ, py::str("RI"))) {
         if (truth(py::make_tuple(m, n), Py_EQ, py::make_tuple(1, 1))) {
             py::object interp = interp1d(freq_actual, ntwk.attr("s")[py::make_tuple(all, 0, 0)], false);
             return interp(freq_desired);
         }
-        py::object S = global(Name::np).attr("zeros")(
-            py::make_tuple(py::len(freq_desired), m, n),
-            py::arg("dtype") = py::handle(reinterpret_cast<PyObject*>(&PyComplex_Type)));
+        py::object S = global(Name::np).attr("zeros")(py::make_tuple(py::len(freq_desired), m, n),
+                                                      py::arg("dtype") = complex_type());
         for (auto i : builtin_range()(m)) {
             for (auto j : builtin_range()(n)) {
                 py::object interp = interp1d(freq_actual, ntwk.attr("s")[py::make_tuple(all, i, j)], false);
@@ -90,5 +88,9 @@ py::object readSnP(const Call& c) {
     builtin_print()("Invalid option for kind. Please choose 'MA', 'DB', or 'RI'");
     return py::none();
 }
+
+static const Definition readSnP_definition{
+    {.name = "readSnP", .line = 40, .params = {"path", "freq_desired", "kind"},
+     .defaults = {defaults::none, []() -> py::object { return py::str("dB"); }}, .doc = readSnP_doc, .impl = readSnP}};
 
 }  // namespace hidden::touchstone

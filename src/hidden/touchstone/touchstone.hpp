@@ -1,13 +1,12 @@
-// Touchstone reading (with resampling) and writing through scikit-rf.
+// Shared by Touchstone reading and writing.
 #pragma once
 
 #include "shell/module.hpp"
 
 namespace hidden::touchstone {
 
-py::object readSnP(const Call& c);
-py::object writeSnP(const Call& c);
-
+// A path-like object (pathlib.Path, os.DirEntry, ...) as the str it names;
+// an empty object for anything else.
 py::object fs_path(py::handle path);
 
 }  // namespace hidden::touchstone

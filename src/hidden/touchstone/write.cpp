@@ -1,4 +1,6 @@
 // writeSnP: a frequency vector and S-parameters to a Touchstone file, 50 ohm.
+#include "docs.hpp"
+#include "runtime/defaults.hpp"
 #include "touchstone.hpp"
 
 namespace hidden::touchstone {
@@ -18,7 +20,7 @@ static void split_at_slash(py::handle path, py::object& filename, py::object& di
     }
 }
 
-py::object writeSnP(const Call& c) {
+static py::object writeSnP(const Call& c) {
     py::handle freq_vec = c[0], S_data = c[1], path = c[2], freq_unit = c[3];
     py::module_ skrf = py::module_::import("skrf");
     py::object filename, dir = py::none();
@@ -36,5 +38,9 @@ py::object writeSnP(const Call& c) {
     network.attr("write_touchstone")(py::arg("filename") = filename, py::arg("dir") = dir);
     return py::none();
 }
+
+static const Definition writeSnP_definition{
+    {.name = "writeSnP", .line = 99, .params = {"freq_vec", "S_data", "path", "freq_unit"},
+     .defaults = {[]() -> py::object { return py::str("Hz"); }}, .doc = writeSnP_doc, .impl = writeSnP}};
 
 }  // namespace hidden::touchstone

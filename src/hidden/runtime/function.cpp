@@ -6,7 +6,7 @@
 
 #include "function.hpp"
 
-namespace hidden::shell {
+namespace hidden::runtime {
 
 // The C stack the module's calls nested in one another may take on a thread.
 // A loop through rebound names (hidden.S2T = functools.partial(hidden.deEmbed))
@@ -188,6 +188,11 @@ static PyMethodDef methods[] = {
 
 static PyTypeObject function_type;  // filled in by ready_function_type
 
+}  // namespace hidden::runtime
+
+namespace hidden {
+using namespace runtime;
+
 int ready_function_type() {
     PyTypeObject& t = function_type;
     if (t.tp_flags & Py_TPFLAGS_READY) return 0;
@@ -251,4 +256,13 @@ PyObject* make_function(const FunctionEntry& entry) {
     return self;
 }
 
-}  // namespace hidden::shell
+static std::vector<FunctionEntry>& table() {
+    static std::vector<FunctionEntry> t;
+    return t;
+}
+
+const std::vector<FunctionEntry>& function_table() { return table(); }
+
+Definition::Definition(FunctionEntry entry) { table().push_back(std::move(entry)); }
+
+}  // namespace hidden

@@ -2,7 +2,7 @@
 // wording for each kind of wrong call.
 #include "function.hpp"
 
-namespace hidden::shell {
+namespace hidden::runtime {
 
 static void count_error(FunctionObject* f, Py_ssize_t given) {
     const Py_ssize_t lo = f->nrequired, hi = f->nparams;
@@ -124,4 +124,4 @@ bool bind(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     return true;
 }
 
-}  // namespace hidden::shell
+}  // namespace hidden::runtime

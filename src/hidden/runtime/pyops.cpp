@@ -1,5 +1,5 @@
 // Small pieces of Python semantics the functions need in C++.
-#include "state.hpp"
+#include "runtime.hpp"
 
 namespace hidden {
 
@@ -49,6 +49,12 @@ bool truth(py::handle a, int op, py::handle b) {
     const int t = PyObject_IsTrue(r.ptr());
     if (t < 0) throw py::error_already_set();
     return t != 0;
+}
+
+py::handle full_slice() {
+    static PyObject* s = PySlice_New(nullptr, nullptr, nullptr);
+    if (!s) throw py::error_already_set();
+    return s;
 }
 
 }  // namespace hidden

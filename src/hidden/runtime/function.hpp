@@ -1,9 +1,9 @@
 // The one function type behind all module functions.
 #pragma once
 
-#include "state.hpp"
+#include "runtime.hpp"
 
-namespace hidden::shell {
+namespace hidden::runtime {
 
 constexpr int kMaxParams = 8;
 
@@ -26,4 +26,4 @@ struct FunctionObject {
 bool bind(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** out, PyObject** kwargs);
 
-}  // namespace hidden::shell
+}  // namespace hidden::runtime

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "state.hpp"
+#include "runtime.hpp"
 
 namespace hidden {
 
@@ -22,13 +22,17 @@ static PyObject* code_for(const char* funcname, int line) {
     return reinterpret_cast<PyObject*>(code);
 }
 
+static PyObject* frame_globals = nullptr;
+
+void set_traceback_globals(PyObject* globals) { frame_globals = globals; }
+
 void add_traceback(const char* funcname, int line) {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyObject* code = code_for(funcname, line);
     PyFrameObject* frame = nullptr;
     if (code) {
-        PyObject* globals = shell::state().ns;
+        PyObject* globals = frame_globals;
         PyObject* tmp = nullptr;
         if (!globals) globals = tmp = PyDict_New();
         if (globals)

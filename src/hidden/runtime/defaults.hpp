@@ -1,7 +1,7 @@
 // Makers for the default values of parameters, each called once at import.
 #pragma once
 
-#include "module.hpp"
+#include "runtime.hpp"
 
 namespace hidden::defaults {
 
