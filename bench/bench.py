@@ -20,10 +20,10 @@ matplotlib.use("Agg")
 import numpy as np  # noqa: E402
 
 from orvane_ex import hidden  # noqa: E402
+from orvane_ex.virtual_board import PORTS  # noqa: E402
 
 SIZES = (16, 201, 1601)
 FULL_SIZES = SIZES + (160001,)
-PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
 
 
 def median_time(call, budget=0.1):

@@ -15,7 +15,7 @@ import matplotlib
 matplotlib.use("Agg")
 import numpy as np
 from orvane_ex import hidden
-PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
+from orvane_ex.virtual_board import PORTS
 """
 
 

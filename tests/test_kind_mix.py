@@ -8,8 +8,8 @@ import pytest
 
 from conftest import both_paths, close
 from test_calibration import calls as calibration_calls
+from orvane_ex.virtual_board import PORTS
 
-PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
 
 
 def netparams_calls(rng, n):

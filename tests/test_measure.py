@@ -5,8 +5,8 @@ import sys
 
 import numpy as np
 import pytest
+from orvane_ex.virtual_board import PORTS
 
-PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
 
 
 class Settings:

@@ -5,8 +5,8 @@ import numpy as np
 import pytest
 
 from conftest import both_paths, cascade, numpy_path, random_stack
+from orvane_ex.virtual_board import PORTS
 
-PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
 
 
 @pytest.mark.parametrize("n", [1, 7, 401])

@@ -18,7 +18,7 @@ warnings.simplefilter("ignore")
 seeds = random.Random(int(os.environ.get("FUZZ_SEED", "417")))
 rnd = random.Random()   # the case being built; reseeded for each case
 N = 6
-PORTS = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
+from orvane_ex.virtual_board import PORTS
 
 
 def cx(*shape):

@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 from conftest import run_python
+from orvane_ex.virtual_board import PORTS
 
 FUZZ = r"""
 import sys, os, warnings, inspect
@@ -81,7 +82,7 @@ def _growth(call, rounds=3000):
 def _calls(hidden):
     rng = np.random.default_rng(3)
     S = rng.standard_normal((16, 2, 2)) + 1j * rng.standard_normal((16, 2, 2))
-    ports = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
+    ports = dict(PORTS)
     rec = {k: rng.standard_normal(16) + 1j for k in range(1, 7)}
     rec[1][0] = 0
     bad = {k: np.zeros(16) for k in range(1, 7)}
@@ -132,7 +133,7 @@ def test_repeated_calls_do_not_grow_memory(hidden, case):
 def test_arguments_keep_their_reference_counts(hidden):
     S = np.ones((4, 2, 2), complex)
     rec = {k: np.ones(4) + 1j for k in range(1, 7)}
-    ports = dict(Tx1=1, Tx2=2, Rx1A=3, Rx1B=4, Rx2A=5, Rx2B=6)
+    ports = dict(PORTS)
     before = [sys.getrefcount(x) for x in (S, rec, ports, *rec.values())]
     for _ in range(100):
         hidden.S2T(S)
