@@ -89,22 +89,12 @@ Result vector_result(bool complex, Index n) {
     return {a, planes(data_of(a), complex, n, 1)};
 }
 
-// Rows of `cols` components, one row per point.
-static ArrayOut rows(char* data, bool complex, Index cols) {
-    const Index es = complex ? 16 : 8;
-    ArrayOut o{data, cols * es, {}, complex};
-    for (Index c = 0; c < cols; ++c) o.offset[c] = c * es;
-    return o;
-}
-
 Result dense(bool complex, Index n, Index cols) {
-    py::array a = new_array(complex, {n, cols});
-    return {a, rows(data_of(a), complex, cols)};
-}
-
-Result stack_result(bool complex, Index n) {
-    py::array a = new_array(complex, {n, 2, 2});
-    return {a, rows(data_of(a), complex, 4)};
+    py::array a = cols == 4 ? new_array(complex, {n, 2, 2}) : new_array(complex, {n, cols});
+    const Index es = complex ? 16 : 8;
+    ArrayOut o{data_of(a), cols * es, {}, complex};
+    for (Index c = 0; c < cols; ++c) o.offset[c] = c * es;
+    return {a, o};
 }
 
 Result like(bool complex, const ArrayIn& a) {

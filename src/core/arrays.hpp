@@ -33,10 +33,11 @@ struct Result {
 Result assembled(bool complex, Index n);
 // [n,rows] as np.array([row0, row1, ...]).T builds it: a view of [rows,n].
 Result transposed(bool complex, Index rows, Index n);
-// A C-contiguous [n] vector, [n,cols] matrix or [n,2,2] stack.
+// A C-contiguous [n] vector, [n,cols] matrix or [n,2,2] stack: the
+// components of a point side by side.
 Result vector_result(bool complex, Index n);
 Result dense(bool complex, Index n, Index cols);
-Result stack_result(bool complex, Index n);
+inline Result stack_result(bool complex, Index n) { return dense(complex, n, 4); }
 // [n,2,2] laid out as numpy lays out an element-wise result of `like`: its
 // axes in memory in the order of like's strides.
 Result like(bool complex, const ArrayIn& like);

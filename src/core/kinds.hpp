@@ -25,14 +25,14 @@ inline Kind operator*(Kind a, Kind b) { return a | b; }
 inline Kind operator/(Kind a, Kind b) { return a | b; }
 inline Kind operator-(Kind a) { return a; }
 // Python numbers leave the kind of an array as it is.
-inline Kind operator+(double, Kind b) { return b; }
-inline Kind operator-(double, Kind b) { return b; }
-inline Kind operator*(double, Kind b) { return b; }
-inline Kind operator/(double, Kind b) { return b; }
 inline Kind operator+(Kind a, double) { return a; }
 inline Kind operator-(Kind a, double) { return a; }
 inline Kind operator*(Kind a, double) { return a; }
 inline Kind operator/(Kind a, double) { return a; }
+inline Kind operator+(double, Kind b) { return b; }
+inline Kind operator-(double, Kind b) { return b; }
+inline Kind operator*(double, Kind b) { return b; }
+inline Kind operator/(double, Kind b) { return b; }
 
 constexpr Kind kReal{false};
 

@@ -10,9 +10,8 @@ static py::object deEmbed(const Call& c) {
     py::handle S_A_DUT_B = c[0];
     py::object np = global(Name::np);
     py::object num_pts = np.attr("shape")(S_A_DUT_B)[py::int_(0)];
-    py::list thru, row0, row1;
-    row0.append(0), row0.append(1), row1.append(1), row1.append(0);
-    thru.append(row0), thru.append(row1);
+    py::int_ zero(0), one(1);
+    py::list thru = list_of({list_of({zero, one}), list_of({one, zero})});
     py::object ideal_thru = global(Name::np).attr("tile")(thru, py::make_tuple(num_pts, 1, 1));
     py::object ndarray = global(Name::np).attr("ndarray");
     auto adapter = [&](py::handle s) -> py::object {

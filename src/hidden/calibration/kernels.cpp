@@ -118,7 +118,6 @@ static bool correct_port_extension(const Job& j) {
 
 }  // namespace HIDDEN_TARGET
 
-extern const Kernels HIDDEN_TARGET_NAME(kernels);
 const Kernels HIDDEN_TARGET_NAME(kernels) = {
     one_port_model, correct_one_port, two_port_response, correct_response, eight_term, eight_term_unknown_thru,
     correct_eight_term, twelve_term, correct_twelve_term, de_embed, correct_port_extension,

@@ -3,6 +3,7 @@
 // order of the function's parameters and results.
 #pragma once
 
+#include "core/cpu.hpp"
 #include "core/job.hpp"
 
 namespace hidden::calibration {
@@ -21,7 +22,10 @@ struct Kernels {
     numeric::Kernel correctPortExt;         // S [n,2,2], e10e01 [n]; flag 0: the port's index -> complex [n,2,2]
 };
 
+extern const Kernels kernels_baseline;
+extern const Kernels kernels_avx2;  // x86-64 builds only
+
 // The table for the CPU this process runs on.
-const Kernels& kernels();
+inline const Kernels& kernels() { return HIDDEN_FOR_CPU(kernels); }
 
 }  // namespace hidden::calibration

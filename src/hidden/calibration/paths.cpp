@@ -2,12 +2,6 @@
 
 namespace hidden::calibration {
 
-static py::list list_of(std::initializer_list<py::handle> items) {
-    py::list l;
-    for (py::handle h : items) l.append(h);
-    return l;
-}
-
 py::object CalNumpy::system3(py::handle a00, py::handle a01, py::handle a02, py::handle a10, py::handle a11,
                              py::handle a12, py::handle a20, py::handle a21, py::handle a22) {
     py::object array = global(Name::np).attr("array");

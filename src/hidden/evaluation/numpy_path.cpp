@@ -30,15 +30,7 @@ py::object NumpyPath::ones_for(py::handle s) {
 
 py::object NumpyPath::assemble(py::handle x00, py::handle x01, py::handle x10, py::handle x11) {
     py::object array = global(Name::np).attr("array");
-    py::list rows;
-    py::list r0, r1;
-    r0.append(x00);
-    r0.append(x01);
-    r1.append(x10);
-    r1.append(x11);
-    rows.append(r0);
-    rows.append(r1);
-    return array(rows).attr("swapaxes")(0, 1).attr("T");
+    return array(list_of({list_of({x00, x01}), list_of({x10, x11})})).attr("swapaxes")(0, 1).attr("T");
 }
 
 }  // namespace hidden::evaluation

@@ -59,7 +59,6 @@ static bool ratio(const Job& j) {
 
 }  // namespace HIDDEN_TARGET
 
-extern const Kernels HIDDEN_TARGET_NAME(kernels);
 const Kernels HIDDEN_TARGET_NAME(kernels) = {s2t, t2s, ab2s, ab2s_switch_correct, ratio};
 
 }  // namespace hidden::netparams

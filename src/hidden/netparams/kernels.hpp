@@ -2,6 +2,7 @@
 // target (kernels.cpp is compiled once for each).
 #pragma once
 
+#include "core/cpu.hpp"
 #include "core/job.hpp"
 
 namespace hidden::netparams {
@@ -14,7 +15,10 @@ struct Kernels {
     numeric::Kernel ratio;               // in: x [n], y [n]; out: x / y
 };
 
+extern const Kernels kernels_baseline;
+extern const Kernels kernels_avx2;  // x86-64 builds only
+
 // The table for the CPU this process runs on.
-const Kernels& kernels();
+inline const Kernels& kernels() { return HIDDEN_FOR_CPU(kernels); }
 
 }  // namespace hidden::netparams

@@ -51,6 +51,12 @@ bool truth(py::handle a, int op, py::handle b) {
     return t != 0;
 }
 
+py::list list_of(std::initializer_list<py::handle> items) {
+    py::list l;
+    for (py::handle h : items) l.append(h);
+    return l;
+}
+
 py::handle full_slice() {
     static PyObject* s = PySlice_New(nullptr, nullptr, nullptr);
     if (!s) throw py::error_already_set();

@@ -58,6 +58,9 @@ std::vector<py::object> unpack(py::handle seq, Py_ssize_t n);
 // `if a OP b:` as Python runs it: the comparison, then the truth of its result.
 bool truth(py::handle a, int op, py::handle b);
 
+// [a, b, ...]: a new list of the items.
+py::list list_of(std::initializer_list<py::handle> items);
+
 // The slice [:] for x[:, i] and friends.
 py::handle full_slice();
 
