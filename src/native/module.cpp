@@ -9,4 +9,6 @@ PYBIND11_MODULE(_native, m) {
     m.doc() = "Native core of orvane_ex beyond orvane_ex.hidden (calibration kits, Touchstone I/O, TRL).";
     hidden::numeric::set_up_core();
     orvane::register_info(m);
+    orvane::register_touchstone(m);
+    orvane::register_calkit(m);
 }

@@ -7,5 +7,7 @@ namespace orvane {
 namespace py = pybind11;
 
 void register_info(py::module_& m);
+void register_touchstone(py::module_& m);
+void register_calkit(py::module_& m);
 
 }  // namespace orvane

@@ -1,10 +1,13 @@
 """A whole two-port calibration on the virtual QLM-417 board.
 
-Runs the prompted SOLT sequence with isolation, builds the response,
-one-port, eight-term, unknown-thru and twelve-term models, corrects a
-device, prints each method's residual error against the device's true
-S-parameters, writes the corrected result as a Touchstone file and saves the
-comparison plot as a PNG.
+Runs the prompted SOLT sequence with isolation on a board whose standards
+follow the shipped example calibration kit, builds the response, one-port,
+eight-term, unknown-thru and twelve-term models (the last with ideal
+standards, with the kit's listed files and with the kit's model), corrects a
+device and prints each method's residual error against the device's true
+S-parameters. It saves the calibration, writes raw measurements of the
+device and corrects them with `orvane-cal apply`, and saves the corrected
+result and the comparison plot.
 
     python -m orvane_ex.demo --unattended
 """
@@ -64,13 +67,23 @@ def db(x):
     return 20 * __import__("numpy").log10(max(x, 1e-300))
 
 
+def residuals(S, truth):
+    """Largest |S - S_true| over the band of S11, S21, S12, S22 and the worst of them, in dB."""
+    import numpy as np
+
+    errs = [db(np.max(np.abs(S[:, i, j] - truth[:, i, j]))) for i, j in ((0, 0), (1, 0), (0, 1), (1, 1))]
+    return errs + [max(errs)]
+
+
 def main(argv=None):
     args = parse(argv)
     choose_backend()
     import matplotlib.pyplot as plt
     import numpy as np
 
-    from orvane_ex import hidden
+    from orvane_ex import cli, hidden, touchstone
+    from orvane_ex.calkit import example_kit
+    from orvane_ex.calset import TwelveTermCal
     from orvane_ex.virtual_board import PORTS, Board, Settings
 
     os.makedirs(args.out, exist_ok=True)
@@ -90,31 +103,59 @@ def main(argv=None):
     finally:
         sys.stdin = stdin
 
-    # the kit's listed values, read back onto the measurement grid
+    # The standards' actual values: the kit's model (the board's standards
+    # follow the shipped example kit), also saved as files and read back onto
+    # the grid as listed data would be; and the ideal values, for comparison.
+    kit = example_kit()
+    G, T = kit.reflect(f), kit.thru(f)
     listed = board.write_standards(args.out)
-    G = np.stack([hidden.readSnP(listed[name], f, "RI") for name in ("OPEN", "SHORT", "LOAD")], axis=1)
-    T = hidden.readSnP(listed["THRU"], f, "RI")
+    G_listed = np.stack([hidden.readSnP(listed[name], f, "RI") for name in ("OPEN", "SHORT", "LOAD")], axis=1)
+    T_listed = hidden.readSnP(listed["THRU"], f, "RI")
+    G_ideal, T_ideal = hidden.getIdealSparams(len(f))
 
     results = {"raw": Sm}
     H = hidden.get2PortResponseModel(G[:, 1], Gm1[:, 1], G[:, 1], Gm2[:, 1], T, Tm)
     results["response"] = hidden.correctResponse(Sm, H)
     results["eight-term"] = hidden.correct8Term(Sm, *hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm))
     results["unknown thru"] = hidden.correct8Term(Sm, *hidden.get8TermModelUThru(G, Gm1, G, Gm2, Tm, f))
-    results["twelve-term"] = hidden.correct12Term(Sm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm, Im))
+    results["12-term, ideal standards"] = hidden.correct12Term(
+        Sm, *hidden.get12TermModel(G_ideal, Gm1, G_ideal, Gm2, T_ideal, Tm, Im))
+    results["12-term, listed files"] = hidden.correct12Term(
+        Sm, *hidden.get12TermModel(G_listed, Gm1, G_listed, Gm2, T_listed, Tm, Im))
+    cal = TwelveTermCal.build(f, G, Gm1, G, Gm2, T, Tm, Im, kit=kit.to_dict(),
+                              notes=f"virtual QLM-417, seed {args.seed}, demo")
+    results["12-term, kit model"] = cal.apply(Sm)
     S11_one_port = hidden.correct1Port(Sm[:, 0, 0], hidden.get1PortModel(G, Gm1))
 
     truth = board.device
     print("Residual error against the device's true S-parameters: the largest |S - S_true| over the band, in dB")
-    print(f"{'method':<14}{'S11':>9}{'S21':>9}{'S12':>9}{'S22':>9}{'worst':>9}")
+    print(f"{'method':<26}{'S11':>8}{'S21':>8}{'S12':>8}{'S22':>8}{'worst':>8}")
     for name, S in results.items():
-        errs = [db(np.max(np.abs(S[:, i, j] - truth[:, i, j]))) for i, j in ((0, 0), (1, 0), (0, 1), (1, 1))]
-        print(f"{name:<14}" + "".join(f"{e:9.1f}" for e in errs) + f"{max(errs):9.1f}")
+        print(f"{name:<26}" + "".join(f"{e:8.1f}" for e in residuals(S, truth)))
     one_port = db(np.max(np.abs(S11_one_port - truth[:, 0, 0])))
-    print(f"{'one-port':<14}{one_port:9.1f}{'':>36}{one_port:9.1f}   S11 only: port 2's load "
-          "stays in this model")
+    print(f"{'one-port':<26}{one_port:8.1f}{'':>24}{one_port:8.1f}   S11 only: port 2's load stays in this model")
 
     s2p = os.path.join(args.out, "dut_twelve_term.s2p")
-    hidden.writeSnP(f, results["twelve-term"], s2p)
+    hidden.writeSnP(f, results["12-term, kit model"], s2p)
+
+    # The calibration saved, then applied to raw files of the device as
+    # orvane-cal apply does it for a folder of measurements.
+    cal_path = os.path.join(args.out, "calibration.npz")
+    cal.save(cal_path)
+    raw_files = []
+    os.makedirs(os.path.join(args.out, "raw"), exist_ok=True)
+    for i in range(3):
+        rec1, rec2 = hidden.measure2Port(board, settings, ports)
+        raw_files.append(os.path.join(args.out, "raw", f"dut_{i + 1}.s2p"))
+        touchstone.write(raw_files[-1], f, hidden.ab2S_SwitchCorrect(rec1, rec2, ports))
+    corrected = os.path.join(args.out, "corrected")
+    print(f"\n$ orvane-cal apply {cal_path} {' '.join(raw_files)} -o {corrected}")
+    if cli.main(["apply", cal_path, *raw_files, "-o", corrected, "--quiet"]) != 0:
+        return 1
+    worst = max(max(residuals(touchstone.read(os.path.join(corrected, os.path.basename(p)))[1], truth))
+                for p in raw_files)
+    print(f"worst residual of the corrected files: {worst:.1f} dB")
+
     png = os.path.join(args.out, "comparison.png")
     show = plt.show
 
@@ -128,13 +169,15 @@ def main(argv=None):
 
     plt.show = save_then_show
     try:
-        hidden.plotCompareDbDeg(f / 1e6, [results["raw"], results["eight-term"], results["twelve-term"], truth],
-                                ["raw", "eight-term", "twelve-term", "true device"],
+        hidden.plotCompareDbDeg(f / 1e6, [results["raw"], results["12-term, ideal standards"],
+                                          results["12-term, kit model"], truth],
+                                ["raw", "12-term, ideal standards", "12-term, kit model", "true device"],
                                 f"virtual QLM-417, seed {args.seed}")
     finally:
         plt.show = show
-    written = sorted(listed.values()) + [s2p, png]
-    print(f"\nwrote {len(written)} files in {args.out}: " + ", ".join(os.path.basename(p) for p in written))
+    written = sorted(listed.values()) + [s2p, cal_path, png]
+    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
+          f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
     return 0
 
 

@@ -29,12 +29,11 @@ starts at 0.
 import contextlib
 import os
 import re
+from typing import Any
 
 import numpy as np
 
 PORTS = {"Tx1": 1, "Tx2": 2, "Rx1A": 3, "Rx1B": 4, "Rx2A": 5, "Rx2B": 6}
-SPEED_OF_LIGHT = 299792458.0
-VELOCITY_FACTOR = 0.695
 Z0 = 50.0
 
 _PROMPT = re.compile(r">> Measure (.*?)(?: @ Port-(\d+))?: $")
@@ -75,25 +74,21 @@ def _cascade(A, B):
     return S
 
 
-def standards(f, ideal=True):
-    """Reflections of Open, Short, Load ([n] each) and the thru's S ([n,2,2])."""
+def standards(f, ideal=True, kit=None):
+    """Reflections of Open, Short, Load ([n] each) and the thru's S ([n,2,2]):
+    ideal, or the calibration kit's model (the shipped example kit unless
+    `kit` is given) in the board's phase convention."""
     n = len(f)
-    thru = np.zeros((n, 2, 2), complex)
     if ideal:
+        thru = np.zeros((n, 2, 2), complex)
         thru[:, 0, 1] = thru[:, 1, 0] = 1
         return {"OPEN": np.ones(n, complex), "SHORT": -np.ones(n, complex), "LOAD": np.zeros(n, complex),
                 "THRU": thru}
-    w = 2 * np.pi * f
-    c_open = 45e-15 + 2e-27 * f           # fringing capacitance, growing slightly with f
-    l_short = 20e-12
-    zc, zl = 1 / (1j * w * c_open), 1j * w * l_short
-    gamma = lambda z: (z - Z0) / (z + Z0)  # noqa: E731
-    tau = 30e-12                           # offset delay of Open and Short
-    line = 0.05 / (SPEED_OF_LIGHT * VELOCITY_FACTOR)
-    thru[:, 0, 1] = thru[:, 1, 0] = 0.98 * _delay(f, line)
-    thru[:, 0, 0] = thru[:, 1, 1] = 0.01 * _delay(f, 2 * line)
-    return {"OPEN": gamma(zc) * _delay(f, 2 * tau), "SHORT": gamma(zl) * _delay(f, 2 * tau),
-            "LOAD": 0.02 * _delay(f, 80e-12), "THRU": thru}
+    from .calkit import example_kit
+
+    kit = kit or example_kit()
+    G = kit.reflect(f)
+    return {"OPEN": G[:, 0], "SHORT": G[:, 1], "LOAD": G[:, 2], "THRU": kit.thru(f)}
 
 
 def builtin_device(f, f0=None, q=4.0):
@@ -124,14 +119,16 @@ class Board:
     noise: receiver noise on (seeded) or off.
     noise_db: receiver noise level relative to the source, in dB.
     crosstalk_db: leakage from the source into the other port's b receiver.
-    ideal_standards: the kit's Open/Short/Load/thru are ideal, or carry the
-        listed non-ideal values that `write_standards` saves.
+    ideal_standards: the kit's Open/Short/Load/thru are ideal, or follow the
+        calibration kit's model (`kit`, the shipped example kit by default);
+        `write_standards` saves their values.
     device: None for the built-in device, or a two-port Touchstone file.
     """
 
     def __init__(self, settings: Settings | None = None, *, seed: int = 417, noise: bool = True,
                  noise_db: float = -90.0, crosstalk_db: float = -110.0, ideal_standards: bool = True,
-                 device: str | os.PathLike[str] | None = None, ports: dict[str, int] | None = None) -> None:
+                 device: str | os.PathLike[str] | None = None, ports: dict[str, int] | None = None,
+                 kit: Any = None) -> None:
         self.ports = dict(ports or PORTS)
         self.rng = np.random.default_rng(seed)
         self.seed = seed
@@ -140,6 +137,7 @@ class Board:
         self.crosstalk_db = crosstalk_db
         self.ideal_standards = ideal_standards
         self.device_file = device
+        self.kit = kit
         self.connected = {1: "OPEN", 2: "OPEN"}
         self._settings = None
         self._result = None
@@ -260,7 +258,7 @@ class Board:
         leak = 10 ** (self.crosstalk_db / 20)
         self._crosstalk = {1: term(leak, 0.1e-9), 2: term(leak, 0.12e-9)}
         self._source = (1 + 0.1 * np.sin(f / 3e8)) * np.exp(1j * r.uniform(-np.pi, np.pi, n))
-        self._standards = standards(f, self.ideal_standards)
+        self._standards = standards(f, self.ideal_standards, self.kit)
         self._device = builtin_device(f) if self.device_file is None else device_from_file(self.device_file, f)
 
     def _network(self):

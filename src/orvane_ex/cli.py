@@ -1,0 +1,236 @@
+"""orvane-cal: calibration kits, saved calibrations and batch correction.
+
+    orvane-cal kit show [KIT.toml]
+    orvane-cal build --method twelve-term --kit KIT.toml --standards DIR -o cal.npz
+    orvane-cal info cal.npz
+    orvane-cal apply cal.npz raw/*.s2p -o corrected/
+    orvane-cal export cal.npz -o error-boxes/
+"""
+from __future__ import annotations
+
+import argparse
+import concurrent.futures
+import os
+import sys
+import time
+
+import numpy as np
+
+from . import calkit, calset, touchstone
+
+# The measured standards `build` reads from its --standards folder.
+STANDARD_FILES = {
+    "one-port": ["open.s1p", "short.s1p", "load.s1p"],
+    "response": ["short1.s1p", "short2.s1p", "thru.s2p"],
+    "eight-term": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p"],
+    "unknown-thru": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p"],
+    "twelve-term": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p",
+                    "[isolation.s2p]"],
+}
+
+
+class CommandError(Exception):
+    """A problem the command reports in one line and exits 2 for."""
+
+
+def main(argv=None) -> int:
+    parser = _parser()
+    args = parser.parse_args(argv)
+    if not getattr(args, "run", None):
+        parser.print_help()
+        return 2
+    try:
+        return args.run(args)
+    except (CommandError, calkit.KitError, calset.CalibrationFileError, touchstone.TouchstoneError, OSError,
+            ValueError) as e:
+        print(f"orvane-cal: error: {e}", file=sys.stderr)
+        return 2
+
+
+def _parser() -> argparse.ArgumentParser:
+    p = argparse.ArgumentParser(prog="orvane-cal", description="Calibration kits, saved calibrations and batch "
+                                "correction of Touchstone files for the QLM-417.",
+                                formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__.split("\n\n")[1])
+    sub = p.add_subparsers(metavar="command")
+
+    kit = sub.add_parser("kit", help="calibration kits").add_subparsers(metavar="action")
+    show = kit.add_parser("show", help="print a kit's definition (the shipped example kit by default)")
+    show.add_argument("kit", nargs="?", help="kit file (TOML)")
+    show.add_argument("--at", type=float, nargs="+", metavar="GHZ", help="also print the standards at these frequencies")
+    show.set_defaults(run=_kit_show)
+
+    build = sub.add_parser("build", help="build a calibration from measured standard files",
+                           description="Builds a calibration from measured standards (Touchstone files named as "
+                                       "below, in --standards) and the kit's model of them, and saves it. Files: "
+                           + "; ".join(f"{m}: {' '.join(f)}" for m, f in STANDARD_FILES.items()))
+    build.add_argument("--method", "-m", required=True, choices=sorted(STANDARD_FILES) + ["trl", "multiline-trl"])
+    build.add_argument("--standards", "-s", required=True, metavar="DIR", help="folder of measured standards")
+    source = build.add_mutually_exclusive_group()
+    source.add_argument("--kit", "-k", metavar="KIT.toml", help="kit file (default: the shipped example kit)")
+    source.add_argument("--ideal", action="store_true", help="ideal standards instead of a kit model")
+    build.add_argument("--output", "-o", required=True, metavar="CAL.npz")
+    build.add_argument("--notes", default="", help="free-form notes stored with the calibration")
+    build.add_argument("--phys-length", type=float, default=0.05, metavar="M",
+                       help="unknown-thru: approximate thru length in metres (default 0.05)")
+    build.add_argument("--lengths", type=float, nargs="+", metavar="M",
+                       help="TRL: the line lengths in metres, thru first (line1.s2p, line2.s2p, ... follow)")
+    build.add_argument("--reflect", choices=["open", "short"], default="short",
+                       help="TRL: what the reflect standard is like (default short)")
+    build.set_defaults(run=_build)
+
+    info = sub.add_parser("info", help="describe a saved calibration")
+    info.add_argument("calibration", metavar="CAL.npz")
+    info.set_defaults(run=_info)
+
+    apply = sub.add_parser("apply", help="correct Touchstone files with a saved calibration")
+    apply.add_argument("calibration", metavar="CAL.npz")
+    apply.add_argument("files", nargs="+", metavar="RAW.sNp")
+    apply.add_argument("--output", "-o", required=True, metavar="DIR", help="folder for the corrected files")
+    apply.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, help="files corrected at once")
+    apply.add_argument("--interpolate", choices=["linear", "cubic"],
+                       help="correct files on another grid inside the calibrated span")
+    apply.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
+    apply.set_defaults(run=_apply)
+
+    export = sub.add_parser("export", help="write a calibration's error terms as Touchstone error boxes")
+    export.add_argument("calibration", metavar="CAL.npz")
+    export.add_argument("--output", "-o", required=True, metavar="DIR")
+    export.set_defaults(run=_export)
+    return p
+
+
+def _kit_show(args) -> int:
+    kit = calkit.CalKit.load(args.kit) if args.kit else calkit.example_kit()
+    print(kit.describe())
+    if args.at:
+        f = np.asarray(args.at) * 1e9
+        G, T = kit.reflect(f), kit.thru(f)
+        print(f"\n{'GHz':>8} {'open':>22} {'short':>22} {'load':>22} {'thru S21':>22}")
+        for k in range(len(f)):
+            cells = [*G[k], T[k, 1, 0]]
+            print(f"{args.at[k]:8g} " + " ".join(f"{abs(c):8.5f} {np.degrees(np.angle(c)):8.2f} deg" for c in cells))
+    return 0
+
+
+def _read_standard(folder: str, name: str, f_ref=None):
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        raise CommandError(f"{path}: missing (the measured {name.split('.')[0]} standard)")
+    f, s, _ = touchstone.read(path)
+    if f_ref is not None and (len(f) != len(f_ref) or not np.allclose(f, f_ref, rtol=1e-12, atol=0)):
+        raise CommandError(f"{path}: its frequencies differ from those of the other standards")
+    return f, s
+
+
+def _build(args) -> int:
+    if args.method in ("trl", "multiline-trl"):
+        from . import trl
+
+        cal = trl.build_from_folder(args)
+        cal.save(args.output)
+        print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
+        return 0
+    names = [n.strip("[]") for n in STANDARD_FILES[args.method]]
+    optional = {n.strip("[]") for n in STANDARD_FILES[args.method] if n.startswith("[")}
+    f, first = _read_standard(args.standards, names[0])
+    measured = {names[0]: first}
+    for name in names[1:]:
+        if name in optional and not os.path.exists(os.path.join(args.standards, name)):
+            continue
+        measured[name] = _read_standard(args.standards, name, f)[1]
+    kit = None if args.ideal else (calkit.CalKit.load(args.kit) if args.kit else calkit.example_kit())
+    if kit is None:
+        from . import hidden
+
+        G, T = hidden.getIdealSparams(len(f))
+    else:
+        G, T = kit.reflect(f), kit.thru(f)
+    kw = {"kit": None if kit is None else kit.to_dict(), "notes": args.notes}
+    one = lambda prefix: np.stack([measured[f"{s}{prefix}.s1p"][:, 0, 0] for s in ("open", "short", "load")], 1)  # noqa: E731
+    if args.method == "one-port":
+        cal = calset.OnePortCal.build(f, G, one(""), **kw)
+    elif args.method == "response":
+        cal = calset.ResponseCal.build(f, G[:, 1], measured["short1.s1p"][:, 0, 0], G[:, 1],
+                                       measured["short2.s1p"][:, 0, 0], T, measured["thru.s2p"], **kw)
+    elif args.method == "eight-term":
+        cal = calset.EightTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"], **kw)
+    elif args.method == "unknown-thru":
+        cal = calset.UnknownThruCal.build(f, G, one("1"), G, one("2"), measured["thru.s2p"], args.phys_length, **kw)
+    else:
+        cal = calset.TwelveTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"],
+                                         measured.get("isolation.s2p"), **kw)
+    cal.save(args.output)
+    print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
+    return 0
+
+
+def _info(args) -> int:
+    print(calset.load(args.calibration).describe())
+    return 0
+
+
+def _export(args) -> int:
+    for path in calset.load(args.calibration).export_touchstone(args.output):
+        print(path)
+    return 0
+
+
+def _apply(args) -> int:
+    cal = calset.load(args.calibration)
+    os.makedirs(args.output, exist_ok=True)
+    out_dir = os.path.realpath(args.output)
+    jobs = []
+    for source in args.files:
+        if os.path.realpath(os.path.dirname(os.path.abspath(source))) == out_dir:
+            raise CommandError(f"{source} is in the output folder; choose another folder so that no raw file is "
+                               "overwritten")
+        jobs.append((source, os.path.join(args.output, os.path.basename(source))))
+    targets = [t for _, t in jobs]
+    if len(set(targets)) != len(targets):
+        raise CommandError("two input files have the same name; they would overwrite each other's output")
+
+    def one(job):
+        source, target = job
+        cal.apply_file(source, target, interpolate=args.interpolate)
+
+    start = time.perf_counter()
+    failed = []
+    progress = _progress(len(jobs), args.quiet)
+    # The Touchstone reader and writer release the GIL, so threads share the
+    # work across cores without the start-up cost of processes.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+        futures = {pool.submit(one, job): job for job in jobs}
+        for future in concurrent.futures.as_completed(futures):
+            error = future.exception()
+            if error is not None:
+                failed.append((futures[future][0], error))
+            progress.update(1)
+    progress.close()
+    elapsed = time.perf_counter() - start
+    done = len(jobs) - len(failed)
+    print(f"corrected {done} of {len(jobs)} file{'s' if len(jobs) != 1 else ''} into {args.output} "
+          f"in {elapsed:.2f} s" + (f"; {len(failed)} failed:" if failed else ""))
+    for source, error in sorted(failed, key=lambda x: x[0]):
+        text = str(error)
+        print(f"  {text if text.startswith(os.fspath(source)) else f'{source}: {text}'}", file=sys.stderr)
+    return 1 if failed else 0
+
+
+class _NoProgress:
+    def update(self, n):
+        pass
+
+    def close(self):
+        pass
+
+
+def _progress(total: int, quiet: bool):
+    if quiet or total < 20:
+        return _NoProgress()
+    from tqdm import tqdm
+
+    return tqdm(total=total, unit="file", desc="correcting", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
