@@ -83,9 +83,15 @@ def test_demo_runs_unattended(tmp_path):
     assert result.returncode == 0, result.stderr
     text = result.stdout
     assert text.count(">> Measure ") == 9 and "-- Switch to Port-2 --" in text
-    for method in ("raw", "response", "eight-term", "unknown thru", "twelve-term", "one-port"):
-        assert method in text
-    assert (out / "dut_twelve_term.s2p").exists()
+    rows = {line[:26].strip(): line[26:].split() for line in text.splitlines() if line[26:27] == " "}
+    for method in ("raw", "response", "eight-term", "unknown thru", "12-term, ideal standards",
+                   "12-term, kit model", "one-port"):
+        assert method in rows
+    # the kit's model calibrates the board's non-ideal standards; ideal values do not
+    assert float(rows["12-term, kit model"][4]) < -60 < float(rows["12-term, ideal standards"][4])
+    assert "corrected 3 of 3 files" in text and float(text.split("corrected files: ")[1].split()[0]) < -60
+    assert (out / "dut_twelve_term.s2p").exists() and (out / "calibration.npz").exists()
+    assert sorted(os.listdir(out / "corrected")) == ["dut_1.s2p", "dut_2.s2p", "dut_3.s2p"]
     png = (out / "comparison.png").read_bytes()
     assert png.startswith(b"\x89PNG") and len(png) > 10000
     assert os.path.exists(out / "thru.s2p")

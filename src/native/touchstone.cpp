@@ -180,6 +180,7 @@ py::tuple read_touchstone(const std::string& path) {
     Parsed p;
     {
         py::gil_scoped_release unlocked;
+        ports_of(path);  // the name first: no file is opened for an unreadable kind
         p = parse(path, read_file(path));
     }
     const auto n = py::ssize_t(p.f.size());
