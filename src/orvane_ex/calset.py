@@ -28,7 +28,8 @@ import numpy as np
 FORMAT = "orvane_ex calibration"
 VERSION = 1
 
-__all__ = ["Calibration", "OnePortCal", "ResponseCal", "EightTermCal", "UnknownThruCal", "TwelveTermCal",
+__all__ = ["Calibration", "OnePortCal", "ResponseCal", "EightTermModel", "EightTermCal", "UnknownThruCal",
+           "TwelveTermCal",
            "CalibrationFileError", "load", "METHODS"]
 
 
@@ -282,17 +283,10 @@ class ResponseCal(Calibration):
 
 
 @dataclasses.dataclass
-class EightTermCal(Calibration):
-    """Eight-term model (A, B, q) from `get8TermModel`, applied with `correct8Term`."""
+class EightTermModel(Calibration):
+    """An eight-term model (A, B, q), however it was found, applied with `correct8Term`."""
 
-    method: ClassVar[str] = "eight-term"
     TERMS: ClassVar[dict] = {"A": (2, 2), "B": (2, 2), "q": ()}
-
-    @classmethod
-    def build(cls, f, G1, Gm1, G2, Gm2, T, Tm, **kw) -> "EightTermCal":
-        A, B, q = _hidden().get8TermModel(G1, Gm1, G2, Gm2, T, Tm)
-        return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
-                                                  "Tm": np.asarray(Tm)}, **kw)
 
     def correct(self, Sm):
         return _hidden().correct8Term(Sm, self.terms["A"], self.terms["B"], self.terms["q"])
@@ -312,7 +306,20 @@ class EightTermCal(Calibration):
 
 
 @dataclasses.dataclass
-class UnknownThruCal(EightTermCal):
+class EightTermCal(EightTermModel):
+    """Eight-term model from SOLT with a known thru (`get8TermModel`)."""
+
+    method: ClassVar[str] = "eight-term"
+
+    @classmethod
+    def build(cls, f, G1, Gm1, G2, Gm2, T, Tm, **kw) -> "EightTermCal":
+        A, B, q = _hidden().get8TermModel(G1, Gm1, G2, Gm2, T, Tm)
+        return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
+                                                  "Tm": np.asarray(Tm)}, **kw)
+
+
+@dataclasses.dataclass
+class UnknownThruCal(EightTermModel):
     """Eight-term model from an unknown thru (`get8TermModelUThru`)."""
 
     method: ClassVar[str] = "unknown-thru"

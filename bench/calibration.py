@@ -1,0 +1,136 @@
+"""Speed of kits, saved calibrations and batch correction against scikit-rf,
+measured in one run.
+
+    python bench/calibration.py          # scikit-rf's loop timed on 50 of the 1000 files
+    python bench/calibration.py --full   # on all 1000
+"""
+import argparse
+import os
+import shutil
+import tempfile
+import time
+import warnings
+
+import matplotlib
+
+matplotlib.use("Agg")
+import numpy as np  # noqa: E402
+import skrf  # noqa: E402
+
+from orvane_ex import calset, cli, touchstone  # noqa: E402
+from orvane_ex.calkit import example_kit  # noqa: E402
+
+N = 1601
+
+
+def best_of(call, repeat=7):
+    times = []
+    for _ in range(repeat):
+        t = time.perf_counter()
+        call()
+        times.append(time.perf_counter() - t)
+    return min(times)
+
+
+def skrf_kit(f, kit):
+    """The example kit's standards built with scikit-rf's media, as an engineer would."""
+    freq = skrf.Frequency.from_f(f, unit="Hz")
+    out = []
+    for name in ("open", "short", "load", "thru"):
+        s = kit.standards[name]
+        o = s.offset
+        w, root = 2 * np.pi * f, np.sqrt(f / 1e9)
+        alpha = o.loss * o.delay / (2 * o.z0) * root
+        media = skrf.media.DefinedGammaZ0(frequency=freq, z0_port=50, z0=o.z0 + (1 - 1j) * o.loss / (2 * w) * root,
+                                          gamma=alpha + 1j * (w * o.delay + alpha))
+        line = media.line(1, "m")
+        if name == "thru":
+            out.append(line)
+            continue
+        if name == "load":
+            z = s.resistance + 1j * w * s.inductance
+        else:
+            c = s.capacitance if name == "open" else s.inductance
+            value = c[0] + f * (c[1] + f * (c[2] + f * c[3]))
+            z = 1 / (1j * w * value) if name == "open" else 1j * w * value
+        out.append(line ** skrf.Network(frequency=freq, s=(z - 50) / (z + 50), z0=50))
+    return out
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--full", action="store_true", help="time scikit-rf's loop on all 1000 files")
+    args = parser.parse_args(argv)
+    warnings.simplefilter("ignore")
+    rng = np.random.default_rng(2)
+    f = np.linspace(1e9, 6e9, N)
+    kit = example_kit()
+    print(f"scikit-rf {skrf.__version__}, numpy {np.__version__}; {N} points")
+
+    ours = best_of(lambda: (kit.reflect(f), kit.thru(f)))
+    theirs = best_of(lambda: skrf_kit(f, kit), 3)
+    print(f"kit evaluation (open, short, load, thru)   {theirs / ours:7.1f}x  "
+          f"({ours * 1e3:.3f} ms / scikit-rf {theirs * 1e3:.1f} ms)", flush=True)
+
+    # a twelve-term calibration from random error terms, and raw files
+    G, T = kit.reflect(f), kit.thru(f)
+    Gm1, Gm2 = G + 0.1 * (rng.standard_normal((N, 3)) + 1j), G + 0.1 * (rng.standard_normal((N, 3)) - 1j)
+    Tm = T + 0.05 * (rng.standard_normal((N, 2, 2)) + 1j * rng.standard_normal((N, 2, 2)))
+    cal = calset.TwelveTermCal.build(f, G, Gm1, G, Gm2, T, Tm, kit=kit.to_dict())
+    folder = tempfile.mkdtemp()
+    try:
+        path = os.path.join(folder, "cal.npz")
+        t = best_of(lambda: (cal.save(path), calset.load(path)), 20)
+        print(f"save + load of a {N}-point twelve-term calibration: {t * 1e3:.2f} ms", flush=True)
+
+        raw = os.path.join(folder, "raw")
+        os.makedirs(raw)
+        files = []
+        base = 0.3 * (rng.standard_normal((N, 2, 2)) + 1j * rng.standard_normal((N, 2, 2)))
+        for i in range(1000):
+            files.append(os.path.join(raw, f"dut{i:04d}.s2p"))
+            touchstone.write(files[-1], f, base + 0.001 * i)
+
+        out = os.path.join(folder, "ours")
+        t = time.perf_counter()
+        assert cli.main(["apply", path, *files, "-o", out, "-q"]) == 0
+        ours_cli = (time.perf_counter() - t) / len(files)
+        t = time.perf_counter()
+        for source in files[:200]:
+            cal.apply_file(source, os.path.join(out, os.path.basename(source)))
+        ours_one = (time.perf_counter() - t) / 200
+
+        freq = skrf.Frequency.from_f(f, unit="Hz")
+        net = lambda s: skrf.Network(frequency=freq, s=s, z0=50)  # noqa: E731
+
+        def two_port_reflects(a, b):
+            out = []
+            for i in range(3):
+                s = np.zeros((N, 2, 2), complex)
+                s[:, 0, 0], s[:, 1, 1] = a[:, i], b[:, i]
+                out.append(net(s))
+            return out
+
+        skcal = skrf.calibration.TwelveTerm(measured=two_port_reflects(Gm1, Gm2) + [net(Tm)],
+                                           ideals=two_port_reflects(G, G) + [net(T)], n_thrus=1)
+        skcal.run()
+        theirs_dir = os.path.join(folder, "theirs")
+        os.makedirs(theirs_dir)
+        count = len(files) if args.full else 50
+        t = time.perf_counter()
+        for source in files[:count]:
+            corrected = skcal.apply_cal(skrf.Network(source))
+            corrected.write_touchstone(filename=os.path.basename(source)[:-4], dir=theirs_dir)
+        theirs_file = (time.perf_counter() - t) / count
+        check = touchstone.read(os.path.join(out, os.path.basename(files[7])))[1]
+        agree = np.max(np.abs(check - skrf.Network(os.path.join(theirs_dir, os.path.basename(files[7]))).s))
+        print(f"batch correction, read + twelve-term + write per file: {theirs_file / ours_cli:7.1f}x with "
+              f"orvane-cal apply ({ours_cli * 1e3:.2f} ms/file over 1000 files; scikit-rf {theirs_file * 1e3:.1f} "
+              f"ms/file over {count}); one thread {theirs_file / ours_one:.1f}x ({ours_one * 1e3:.2f} ms/file); "
+              f"results agree to {agree:.1e}")
+    finally:
+        shutil.rmtree(folder)
+
+
+if __name__ == "__main__":
+    main()
