@@ -131,6 +131,59 @@ def main(argv=None):
     finally:
         shutil.rmtree(folder)
 
+    multiline(rng, f)
+
+
+def multiline(rng, f):
+    """Multiline TRL on four lines against scikit-rf's NISTMultilineTRL."""
+    from orvane_ex import trl
+
+    n, c = len(f), 299792458.0
+    cx = lambda *s: rng.standard_normal(s) + 1j * rng.standard_normal(s)  # noqa: E731
+    X = 0.1 * cx(n, 2, 2) + np.array([[0, 0.9], [0.9, 0]])
+    Y = 0.1 * cx(n, 2, 2) + np.array([[0, 0.9], [0.9, 0]])
+    gamma = 0.5 * np.sqrt(f / 1e9) + 2j * np.pi * f / c * np.sqrt(3.2)
+
+    def measure(S):
+        d = 1 - X[:, 1, 1] * S[:, 0, 0]
+        A = np.empty_like(S)
+        A[:, 0, 0] = X[:, 0, 0] + X[:, 0, 1] * X[:, 1, 0] * S[:, 0, 0] / d
+        A[:, 0, 1] = X[:, 0, 1] * S[:, 0, 1] / d
+        A[:, 1, 0] = X[:, 1, 0] * S[:, 1, 0] / d
+        A[:, 1, 1] = S[:, 1, 1] + S[:, 0, 1] * S[:, 1, 0] * X[:, 1, 1] / d
+        d = 1 - A[:, 1, 1] * Y[:, 0, 0]
+        M = np.empty_like(S)
+        M[:, 0, 0] = A[:, 0, 0] + A[:, 0, 1] * A[:, 1, 0] * Y[:, 0, 0] / d
+        M[:, 0, 1] = A[:, 0, 1] * Y[:, 0, 1] / d
+        M[:, 1, 0] = A[:, 1, 0] * Y[:, 1, 0] / d
+        M[:, 1, 1] = Y[:, 1, 1] + Y[:, 0, 1] * Y[:, 1, 0] * A[:, 1, 1] / d
+        return M
+
+    def line(length):
+        S = np.zeros((n, 2, 2), complex)
+        S[:, 0, 1] = S[:, 1, 0] = np.exp(-gamma * length)
+        return S
+
+    reflect = np.zeros((n, 2, 2), complex)
+    reflect[:, 0, 0] = reflect[:, 1, 1] = -0.99
+    lengths = [0.003, 0.010, 0.020, 0.035]
+    thru, refl, lines = measure(line(0)), measure(reflect), [measure(line(x)) for x in lengths]
+    ours = best_of(lambda: trl.multiline_trl(f, thru, refl, lines, line_lengths=lengths, er_est=3.0,
+                                             convention="engineering"))
+    freq = skrf.Frequency.from_f(f, unit="Hz")
+    nets = [skrf.Network(frequency=freq, s=s, z0=50) for s in [thru, refl, *lines]]
+
+    def theirs_run():
+        cal = skrf.calibration.NISTMultilineTRL(measured=nets, Grefls=[-1], l=[0.0] + lengths, er_est=3.0)
+        cal.run()
+        return cal
+
+    t = time.perf_counter()
+    theirs_run()
+    theirs = time.perf_counter() - t
+    print(f"multiline TRL, 4 lines and {n} points: {theirs / ours:7.1f}x  ({ours * 1e3:.2f} ms / scikit-rf's "
+          f"NISTMultilineTRL {theirs:.2f} s)", flush=True)
+
 
 if __name__ == "__main__":
     main()

@@ -102,3 +102,23 @@ def test_demo_help():
     assert result.returncode == 0
     for option in ("--unattended", "--points", "--start", "--stop", "--device", "--seed", "--out"):
         assert option in result.stdout
+
+
+def test_demo_multiline_trl(tmp_path):
+    out = tmp_path / "out"
+    result = run_python(f"""
+        import sys
+        from orvane_ex import demo
+        sys.exit(demo.main(['--unattended', '--points', '101', '--method', 'multiline-trl', '--out', {str(out)!r}]))
+    """, tmp_path=tmp_path)
+    assert result.returncode == 0, result.stderr
+    text = result.stdout
+    assert [line.split(":")[0] for line in text.splitlines() if line.startswith(">> Measure")] == [
+        ">> Measure THRU", ">> Measure REFLECT", ">> Measure LINE 1", ">> Measure LINE 2", ">> Measure LINE 3",
+        ">> Measure DUT"]
+    assert "warning: TRL: at" in text
+    rows = {line[:26].strip(): float(line.split()[-1]) for line in text.splitlines()
+            if line.startswith(("TRL, 3 mm line", "multiline TRL"))}
+    assert rows["multiline TRL"] < -60 and rows["TRL, 3 mm line"] - rows["multiline TRL"] >= 10
+    assert float(text.split("largest difference over the band: ")[1].split(";")[0]) < 0.01
+    assert (out / "multiline-trl.npz").exists() and (out / "dut_multiline_trl.s2p").exists()

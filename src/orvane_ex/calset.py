@@ -60,6 +60,7 @@ class Calibration:
     kit: the calibration kit's definition (`CalKit.to_dict()`), or None for
         ideal standards or standards given as arrays.
     port_extension: None, or (port, e10e01) applied after the correction.
+    parameters: what else built it (line lengths, estimates, ...), as JSON values.
     """
 
     f: np.ndarray
@@ -69,6 +70,7 @@ class Calibration:
     port_extension: tuple | None = None
     created: str = dataclasses.field(default_factory=_now)
     notes: str = ""
+    parameters: dict = dataclasses.field(default_factory=dict)
 
     method: ClassVar[str] = ""
     ports: ClassVar[int] = 2
@@ -164,7 +166,8 @@ class Calibration:
     def save(self, path) -> None:
         """Writes the calibration as one .npz file (whole or not at all)."""
         meta = {"method": self.method, "created": self.created, "notes": self.notes, "kit": self.kit,
-                "port_extension": None if self.port_extension is None else self.port_extension[0]}
+                "port_extension": None if self.port_extension is None else self.port_extension[0],
+                "parameters": self.parameters}
         arrays = {"format": np.array(FORMAT), "version": np.array(VERSION), "meta": np.array(json.dumps(meta)),
                   "f": self.f}
         arrays.update((f"term.{k}", np.asarray(v)) for k, v in self.terms.items())
@@ -208,6 +211,8 @@ class Calibration:
             lines.append("raw standards: " + ", ".join(self.standards))
         if self.port_extension is not None:
             lines.append(f"port extension on port {self.port_extension[0]}")
+        if self.parameters:
+            lines.append("parameters: " + ", ".join(f"{k} = {v}" for k, v in self.parameters.items()))
         if self.notes:
             lines.append(f"notes: {self.notes}")
         return "\n".join(lines)
@@ -406,4 +411,4 @@ def _from_arrays(arrays: dict[str, Any]) -> Calibration:
     if meta.get("port_extension") is not None:
         extension = (int(meta["port_extension"]), arrays["port_extension.e10e01"])
     return METHODS[method](arrays["f"], terms, standards, meta.get("kit"), extension, str(meta["created"]),
-                           str(meta.get("notes", "")))
+                           str(meta.get("notes", "")), dict(meta.get("parameters") or {}))

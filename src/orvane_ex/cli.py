@@ -27,6 +27,7 @@ STANDARD_FILES = {
     "twelve-term": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p",
                     "[isolation.s2p]"],
 }
+TRL_FILES = "trl, multiline-trl: thru.s2p reflect.s2p line1.s2p [line2.s2p ...], with --lengths"
 
 
 class CommandError(Exception):
@@ -62,7 +63,7 @@ def _parser() -> argparse.ArgumentParser:
     build = sub.add_parser("build", help="build a calibration from measured standard files",
                            description="Builds a calibration from measured standards (Touchstone files named as "
                                        "below, in --standards) and the kit's model of them, and saves it. Files: "
-                           + "; ".join(f"{m}: {' '.join(f)}" for m, f in STANDARD_FILES.items()))
+                           + "; ".join(f"{m}: {' '.join(f)}" for m, f in STANDARD_FILES.items()) + "; " + TRL_FILES)
     build.add_argument("--method", "-m", required=True, choices=sorted(STANDARD_FILES) + ["trl", "multiline-trl"])
     build.add_argument("--standards", "-s", required=True, metavar="DIR", help="folder of measured standards")
     source = build.add_mutually_exclusive_group()
@@ -76,6 +77,8 @@ def _parser() -> argparse.ArgumentParser:
                        help="TRL: the line lengths in metres, thru first (line1.s2p, line2.s2p, ... follow)")
     build.add_argument("--reflect", choices=["open", "short"], default="short",
                        help="TRL: what the reflect standard is like (default short)")
+    build.add_argument("--er-est", type=float, default=1.0, metavar="ER",
+                       help="TRL: a rough effective permittivity of the lines (default 1)")
     build.set_defaults(run=_build)
 
     info = sub.add_parser("info", help="describe a saved calibration")

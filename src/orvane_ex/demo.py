@@ -1,15 +1,21 @@
 """A whole two-port calibration on the virtual QLM-417 board.
 
-Runs the prompted SOLT sequence with isolation on a board whose standards
-follow the shipped example calibration kit, builds the response, one-port,
-eight-term, unknown-thru and twelve-term models (the last with ideal
-standards, with the kit's listed files and with the kit's model), corrects a
-device and prints each method's residual error against the device's true
-S-parameters. It saves the calibration, writes raw measurements of the
-device and corrects them with `orvane-cal apply`, and saves the corrected
-result and the comparison plot.
+SOLT (the default): runs the prompted SOLT sequence with isolation on a board
+whose standards follow the shipped example calibration kit, builds the
+response, one-port, eight-term, unknown-thru and twelve-term models (the last
+with ideal standards, with the kit's listed files and with the kit's model),
+corrects a device and prints each method's residual error against the
+device's true S-parameters. It saves the calibration, writes raw
+measurements of the device and corrects them with `orvane-cal apply`.
 
-    python -m orvane_ex.demo --unattended
+Multiline TRL (--method multiline-trl): measures the thru, reflect and three
+lines printed on the board, calibrates with TRL on the shortest line and
+with multiline TRL on all, and prints their residuals and the recovered
+effective permittivity against the board's.
+
+Both save the corrected result and a comparison plot.
+
+    python -m orvane_ex.demo --unattended [--method multiline-trl]
 """
 import argparse
 import io
@@ -31,6 +37,9 @@ def parse(argv):
     p.add_argument("--seed", type=int, default=417, help="seed of the board's error terms and noise")
     p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
     p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards and the PNG")
+    p.add_argument("--method", choices=["solt", "multiline-trl"], default="solt",
+                   help="solt: the kit's Open/Short/Load/Thru (default); multiline-trl: a thru, a reflect and "
+                        "three lines printed on the board")
     args = p.parse_args(argv)
     if args.points < 2 or not 0 < args.start < args.stop:
         p.error("need at least 2 points and 0 < start < stop")
@@ -75,33 +84,69 @@ def residuals(S, truth):
     return errs + [max(errs)]
 
 
-def main(argv=None):
-    args = parse(argv)
-    choose_backend()
-    import matplotlib.pyplot as plt
-    import numpy as np
+def measured(args, board, settings, prompts):
+    """Runs `prompts` (a function of hidden) with the board following them,
+    pressing Enter itself when unattended."""
+    from orvane_ex import hidden
 
-    from orvane_ex import cli, hidden, touchstone
-    from orvane_ex.calkit import example_kit
-    from orvane_ex.calset import TwelveTermCal
-    from orvane_ex.virtual_board import PORTS, Board, Settings
-
-    os.makedirs(args.out, exist_ok=True)
-    settings = Settings(args.start * 1e9, args.stop * 1e9, args.points)
-    board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=args.device)
-    f = settings.freqRange.f
-    ports = PORTS
-
-    print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}\n")
     stdin = sys.stdin
     if args.unattended:
         sys.stdin = Answering()
     try:
         with board.follow(hidden):
-            Gm1, Gm2, Tm, Im = hidden.prompt2PortSOLT(board, settings, ports, isolation=True)
-            Sm = hidden.prompt2PortMeasure(board, settings, ports, "DUT")
+            return prompts()
     finally:
         sys.stdin = stdin
+
+
+def report(results, truth, extra=()):
+    print("Residual error against the device's true S-parameters: the largest |S - S_true| over the band, in dB")
+    print(f"{'method':<26}{'S11':>8}{'S21':>8}{'S12':>8}{'S22':>8}{'worst':>8}")
+    for name, S in results.items():
+        print(f"{name:<26}" + "".join(f"{e:8.1f}" for e in residuals(S, truth)))
+    for line in extra:
+        print(line)
+
+
+def plot(args, f, stacks, titles):
+    """The comparison plot, saved as comparison.png (and shown where a window can be)."""
+    import matplotlib.pyplot as plt
+
+    from orvane_ex import hidden
+
+    png = os.path.join(args.out, "comparison.png")
+    show = plt.show
+
+    def save_then_show(*a, **k):
+        fig = plt.gcf()
+        fig.set_size_inches(16, 8)
+        fig.tight_layout()
+        fig.savefig(png, dpi=80)
+        if plt.get_backend().lower() != "agg":
+            show(*a, **k)
+
+    plt.show = save_then_show
+    try:
+        hidden.plotCompareDbDeg(f / 1e6, stacks, titles, f"virtual QLM-417, seed {args.seed}, {args.method}")
+    finally:
+        plt.show = show
+    return png
+
+
+def solt(args, settings):
+    import numpy as np
+
+    from orvane_ex import cli, hidden, touchstone
+    from orvane_ex.calkit import example_kit
+    from orvane_ex.calset import TwelveTermCal
+    from orvane_ex.virtual_board import PORTS, Board
+
+    board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=args.device)
+    f = settings.freqRange.f
+    ports = PORTS
+    Gm1, Gm2, Tm, Im, Sm = measured(args, board, settings, lambda: (
+        *hidden.prompt2PortSOLT(board, settings, ports, isolation=True),
+        hidden.prompt2PortMeasure(board, settings, ports, "DUT")))
 
     # The standards' actual values: the kit's model (the board's standards
     # follow the shipped example kit), also saved as files and read back onto
@@ -126,14 +171,10 @@ def main(argv=None):
                               notes=f"virtual QLM-417, seed {args.seed}, demo")
     results["12-term, kit model"] = cal.apply(Sm)
     S11_one_port = hidden.correct1Port(Sm[:, 0, 0], hidden.get1PortModel(G, Gm1))
-
     truth = board.device
-    print("Residual error against the device's true S-parameters: the largest |S - S_true| over the band, in dB")
-    print(f"{'method':<26}{'S11':>8}{'S21':>8}{'S12':>8}{'S22':>8}{'worst':>8}")
-    for name, S in results.items():
-        print(f"{name:<26}" + "".join(f"{e:8.1f}" for e in residuals(S, truth)))
     one_port = db(np.max(np.abs(S11_one_port - truth[:, 0, 0])))
-    print(f"{'one-port':<26}{one_port:8.1f}{'':>24}{one_port:8.1f}   S11 only: port 2's load stays in this model")
+    report(results, truth, [f"{'one-port':<26}{one_port:8.1f}{'':>24}{one_port:8.1f}   S11 only: port 2's load "
+                            "stays in this model"])
 
     s2p = os.path.join(args.out, "dut_twelve_term.s2p")
     hidden.writeSnP(f, results["12-term, kit model"], s2p)
@@ -156,29 +197,71 @@ def main(argv=None):
                 for p in raw_files)
     print(f"worst residual of the corrected files: {worst:.1f} dB")
 
-    png = os.path.join(args.out, "comparison.png")
-    show = plt.show
-
-    def save_then_show(*a, **k):
-        fig = plt.gcf()
-        fig.set_size_inches(16, 8)
-        fig.tight_layout()
-        fig.savefig(png, dpi=80)
-        if plt.get_backend().lower() != "agg":
-            show(*a, **k)
-
-    plt.show = save_then_show
-    try:
-        hidden.plotCompareDbDeg(f / 1e6, [results["raw"], results["12-term, ideal standards"],
-                                          results["12-term, kit model"], truth],
-                                ["raw", "12-term, ideal standards", "12-term, kit model", "true device"],
-                                f"virtual QLM-417, seed {args.seed}")
-    finally:
-        plt.show = show
+    png = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
+               ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
     written = sorted(listed.values()) + [s2p, cal_path, png]
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
           f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
     return 0
+
+
+def multiline(args, settings):
+    import warnings
+
+    import numpy as np
+
+    from orvane_ex import hidden, trl
+    from orvane_ex.virtual_board import PORTS, Board, PlanarMedium
+
+    medium = PlanarMedium()
+    board = Board(settings, seed=args.seed, noise=not args.no_noise, device=args.device, medium=medium)
+    f = settings.freqRange.f
+    names = ["THRU", "REFLECT"] + [f"LINE {i + 1}" for i in range(len(medium.line_lengths))] + ["DUT"]
+    Tm, Rm, *Lm, Sm = measured(args, board, settings,
+                               lambda: [hidden.prompt2PortMeasure(board, settings, PORTS, n) for n in names])
+    lengths = ", ".join(f"{x * 1e3:g}" for x in medium.line_lengths)
+    print(f"lines of {lengths} mm on a substrate of eps_r {medium.eps_r:g}; estimate given: eps_eff ~ 3\n")
+
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", trl.TRLConditionWarning)
+        single = trl.trl(f, Tm, Rm, Lm[0], line_length=medium.line_lengths[0], er_est=3.0)
+        multi = trl.multiline_trl(f, Tm, Rm, Lm, line_lengths=medium.line_lengths, er_est=3.0,
+                                  notes=f"virtual QLM-417, seed {args.seed}, demo")
+    for w in caught:
+        print(f"warning: {w.message}\n")
+    results = {"raw": Sm, f"TRL, {medium.line_lengths[0] * 1e3:g} mm line": single.apply(Sm),
+               "multiline TRL": multi.apply(Sm)}
+    truth = board.device
+    report(results, truth)
+
+    # both as -(c gamma / w)^2, whose real part holds the loss as well
+    eps = multi.terms["eps_eff"].real
+    board_eps = (-(trl.SPEED_OF_LIGHT * medium.gamma(f) / (2 * np.pi * f)) ** 2).real
+    print("\neffective permittivity, recovered / the board's:")
+    for k in np.linspace(0, len(f) - 1, 6).astype(int):
+        print(f"  {f[k] / 1e9:6.2f} GHz   {eps[k]:.4f} / {board_eps[k]:.4f}")
+    print(f"  largest difference over the band: {np.max(np.abs(eps - board_eps)):.2g}; "
+          f"worst condition: {multi.terms['condition'].min():.2f}")
+
+    s2p = os.path.join(args.out, "dut_multiline_trl.s2p")
+    hidden.writeSnP(f, results["multiline TRL"], s2p)
+    cal_path = os.path.join(args.out, "multiline-trl.npz")
+    multi.save(cal_path)
+    png = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
+    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, png)))
+    return 0
+
+
+def main(argv=None):
+    args = parse(argv)
+    choose_backend()
+    from orvane_ex.virtual_board import Settings
+
+    os.makedirs(args.out, exist_ok=True)
+    settings = Settings(args.start * 1e9, args.stop * 1e9, args.points)
+    print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}, "
+          f"{args.method}\n")
+    return (multiline if args.method == "multiline-trl" else solt)(args, settings)
 
 
 if __name__ == "__main__":

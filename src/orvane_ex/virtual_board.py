@@ -113,6 +113,44 @@ def device_from_file(path, f):
     return net.interpolate(skrf.Frequency.from_f(f, unit="Hz")).s
 
 
+class PlanarMedium:
+    """Printed line standards for TRL: a lossy, dispersive microstrip-like
+    medium of 50 ohm, its line lengths (LINE 1, LINE 2, ...), the thru's
+    length and a short-like reflect of unknown value.
+
+    Effective permittivity eps_r - (eps_r - eps_eff0) / (1 + (f / f_d)^2);
+    attenuation conductor_loss sqrt(f / 1 GHz) + dielectric_loss f / 1 GHz
+    (Np/m).
+    """
+
+    def __init__(self, line_lengths=(0.003, 0.010, 0.035), thru_length=0.0, eps_r=4.3, eps_eff0=3.2, f_d=15e9,
+                 conductor_loss=1.0, dielectric_loss=0.4, reflect_offset=0.0005):
+        self.line_lengths = tuple(float(x) for x in line_lengths)
+        self.thru_length = float(thru_length)
+        self.eps_r, self.eps_eff0, self.f_d = eps_r, eps_eff0, f_d
+        self.conductor_loss, self.dielectric_loss = conductor_loss, dielectric_loss
+        self.reflect_offset = reflect_offset
+
+    def eps_eff(self, f):
+        return self.eps_r - (self.eps_r - self.eps_eff0) / (1 + (np.asarray(f) / self.f_d) ** 2)
+
+    def gamma(self, f):
+        """Propagation constant (1/m), e^{jwt} convention: a line passes e^{-gamma l}."""
+        f = np.asarray(f, dtype=float)
+        alpha = self.conductor_loss * np.sqrt(f / 1e9) + self.dielectric_loss * f / 1e9
+        return alpha + 1j * 2 * np.pi * f * np.sqrt(self.eps_eff(f)) / 299792458.0
+
+    def line(self, f, length):
+        """A matched line in the board's phase convention."""
+        S = np.zeros((len(f), 2, 2), complex)
+        S[:, 0, 1] = S[:, 1, 0] = np.conj(np.exp(-self.gamma(f) * length))
+        return S
+
+    def reflect(self, f):
+        """The reflect: a short behind a short stub of the line, board convention."""
+        return np.conj(-0.995 * np.exp(-2 * self.gamma(f) * self.reflect_offset))
+
+
 class Board:
     """The board object. Keyword arguments set up the analyser model.
 
@@ -123,12 +161,14 @@ class Board:
         calibration kit's model (`kit`, the shipped example kit by default);
         `write_standards` saves their values.
     device: None for the built-in device, or a two-port Touchstone file.
+    medium: a PlanarMedium whose thru, reflect and lines the TRL prompts
+        ("THRU", "REFLECT", "LINE 1", ...) connect, or None.
     """
 
     def __init__(self, settings: Settings | None = None, *, seed: int = 417, noise: bool = True,
                  noise_db: float = -90.0, crosstalk_db: float = -110.0, ideal_standards: bool = True,
                  device: str | os.PathLike[str] | None = None, ports: dict[str, int] | None = None,
-                 kit: Any = None) -> None:
+                 kit: Any = None, medium: PlanarMedium | None = None) -> None:
         self.ports = dict(ports or PORTS)
         self.rng = np.random.default_rng(seed)
         self.seed = seed
@@ -138,6 +178,7 @@ class Board:
         self.ideal_standards = ideal_standards
         self.device_file = device
         self.kit = kit
+        self.medium = medium
         self.connected = {1: "OPEN", 2: "OPEN"}
         self._settings = None
         self._result = None
@@ -167,10 +208,16 @@ class Board:
 
     def connect(self, name, port=None):
         """Connects a standard at a front-panel port (1 or 2), the thru
-        ("THRU"), loads on both ports ("ISOLATION"), or the device (any
-        other name)."""
+        ("THRU"), loads on both ports ("ISOLATION"), with a planar medium its
+        reflect ("REFLECT") or line n ("LINE n"), or the device (any other
+        name)."""
         name = name.upper()
-        if name in ("OPEN", "SHORT", "LOAD") and port in (1, 2):
+        line = re.fullmatch(r"LINE (\d+)", name)
+        if self.medium is not None and (line or name == "REFLECT"):
+            if line and not 1 <= int(line.group(1)) <= len(self.medium.line_lengths):
+                raise ValueError(f"{name}: the medium has lines 1 to {len(self.medium.line_lengths)}")
+            self.connected = ("LINE", int(line.group(1))) if line else "REFLECT"
+        elif name in ("OPEN", "SHORT", "LOAD") and port in (1, 2):
             self.connected[port] = name
         elif name in ("OPEN", "SHORT", "LOAD"):
             self.connected = {1: name, 2: name}
@@ -264,6 +311,14 @@ class Board:
     def _network(self):
         """The two-port at the device planes."""
         n = len(self._f)
+        if self.medium is not None and self.connected in ("THRU", "REFLECT") or isinstance(self.connected, tuple):
+            if isinstance(self.connected, tuple):
+                return self.medium.line(self._f, self.medium.line_lengths[self.connected[1] - 1])
+            if self.connected == "THRU":
+                return self.medium.line(self._f, self.medium.thru_length)
+            S = np.zeros((n, 2, 2), complex)
+            S[:, 0, 0] = S[:, 1, 1] = self.medium.reflect(self._f)
+            return S
         if self.connected == "THRU":
             return self._standards["THRU"]
         if self.connected == "DEVICE":
