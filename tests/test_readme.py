@@ -24,9 +24,11 @@ def test_walk_through_runs_as_written(tmp_path):
             exec(compile(block, f"README.md block {{i + 1}}", "exec"), ns)
         err = np.max(np.abs(ns["S"] - ns["board"].device))
         print("worst error dB", 20 * np.log10(err))
+        print("trl worst error dB", 20 * np.log10(np.max(np.abs(ns["S_trl"] - ns["trl_board"].device))))
     """, tmp_path=tmp_path)
     assert result.returncode == 0, result.stderr[-3000:]
-    worst = float(result.stdout.split("worst error dB")[-1])
+    worst = float(result.stdout.split("worst error dB")[1].split()[0])
+    assert float(result.stdout.split("trl worst error dB")[1]) < -60
     assert worst < -60, result.stdout
     assert (tmp_path / "results" / "dut.s2p").stat().st_size > 1000
     assert (tmp_path / "results" / "dut.png").read_bytes().startswith(b"\x89PNG")
