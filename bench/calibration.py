@@ -144,20 +144,17 @@ def multiline(rng, f):
     Y = 0.1 * cx(n, 2, 2) + np.array([[0, 0.9], [0.9, 0]])
     gamma = 0.5 * np.sqrt(f / 1e9) + 2j * np.pi * f / c * np.sqrt(3.2)
 
+    def cascade(P, Q):
+        d = 1 - P[:, 1, 1] * Q[:, 0, 0]
+        R = np.empty(np.broadcast_shapes(P.shape, Q.shape), complex)
+        R[:, 0, 0] = P[:, 0, 0] + P[:, 0, 1] * P[:, 1, 0] * Q[:, 0, 0] / d
+        R[:, 0, 1] = P[:, 0, 1] * Q[:, 0, 1] / d
+        R[:, 1, 0] = P[:, 1, 0] * Q[:, 1, 0] / d
+        R[:, 1, 1] = Q[:, 1, 1] + Q[:, 0, 1] * Q[:, 1, 0] * P[:, 1, 1] / d
+        return R
+
     def measure(S):
-        d = 1 - X[:, 1, 1] * S[:, 0, 0]
-        A = np.empty_like(S)
-        A[:, 0, 0] = X[:, 0, 0] + X[:, 0, 1] * X[:, 1, 0] * S[:, 0, 0] / d
-        A[:, 0, 1] = X[:, 0, 1] * S[:, 0, 1] / d
-        A[:, 1, 0] = X[:, 1, 0] * S[:, 1, 0] / d
-        A[:, 1, 1] = S[:, 1, 1] + S[:, 0, 1] * S[:, 1, 0] * X[:, 1, 1] / d
-        d = 1 - A[:, 1, 1] * Y[:, 0, 0]
-        M = np.empty_like(S)
-        M[:, 0, 0] = A[:, 0, 0] + A[:, 0, 1] * A[:, 1, 0] * Y[:, 0, 0] / d
-        M[:, 0, 1] = A[:, 0, 1] * Y[:, 0, 1] / d
-        M[:, 1, 0] = A[:, 1, 0] * Y[:, 1, 0] / d
-        M[:, 1, 1] = Y[:, 1, 1] + Y[:, 0, 1] * Y[:, 1, 0] * A[:, 1, 1] / d
-        return M
+        return cascade(cascade(X, S), Y)
 
     def line(length):
         S = np.zeros((n, 2, 2), complex)

@@ -7,7 +7,6 @@
 //  - `numpy`: the formula on NumpyPath.
 #pragma once
 
-#include "core/cpu.hpp"
 #include "core/kinds.hpp"
 #include "core/native.hpp"
 #include "numpy_path.hpp"
