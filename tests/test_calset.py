@@ -200,3 +200,6 @@ def test_applying_a_file(tmp_path, measured):
         cal.apply_file(tmp_path / "half.s2p", tmp_path / "x.s2p")
     cal.apply_file(tmp_path / "half.s2p", tmp_path / "x.s2p", interpolate="linear")
     assert worst_db(touchstone.read(tmp_path / "x.s2p")[1], measured["device"][::2]) < -60
+    touchstone.write(tmp_path / "one.s1p", f, measured["Sm"][:, :1, :1])
+    with pytest.raises(ValueError, match="one.s1p: a 1-port file; a twelve-term calibration corrects 2-port"):
+        cal.apply_file(tmp_path / "one.s1p", tmp_path / "y.s1p")

@@ -123,6 +123,9 @@ class Calibration:
         from . import touchstone
 
         f, Sm, z0 = touchstone.read(source)
+        if Sm.shape[1] != self.ports:
+            raise ValueError(f"{os.fspath(source)}: a {Sm.shape[1]}-port file; a {self.method} calibration corrects "
+                             f"{self.ports}-port measurements")
         cal = self
         if len(f) != len(self.f) or not np.allclose(f, self.f, rtol=1e-12, atol=0):
             if interpolate is None:
@@ -135,6 +138,8 @@ class Calibration:
     def with_port_extension(self, port: int, e10e01) -> "Calibration":
         """This calibration with a port extension applied after the correction
         (e10e01 as `getPortExtModel` gives it, on this grid)."""
+        if self.ports != 2:
+            raise ValueError("a port extension applies to two-port calibrations")
         return dataclasses.replace(self, port_extension=(port, np.asarray(e10e01, complex)))
 
     # -- another grid ------------------------------------------------------------
