@@ -104,6 +104,16 @@ def test_demo_help():
         assert option in result.stdout
 
 
+def test_demo_without_an_operator_says_how_to_run_unattended(tmp_path):
+    result = run_python(f"""
+        import sys
+        from orvane_ex import demo
+        sys.exit(demo.main(['--points', '11', '--out', {str(tmp_path / 'out')!r}]))
+    """, tmp_path=tmp_path)
+    assert result.returncode == 2
+    assert "Traceback" not in result.stderr and "--unattended" in result.stderr
+
+
 def test_demo_multiline_trl(tmp_path):
     out = tmp_path / "out"
     result = run_python(f"""

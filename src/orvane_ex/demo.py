@@ -261,7 +261,13 @@ def main(argv=None):
     settings = Settings(args.start * 1e9, args.stop * 1e9, args.points)
     print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}, "
           f"{args.method}\n")
-    return (multiline if args.method == "multiline-trl" else solt)(args, settings)
+    try:
+        return (multiline if args.method == "multiline-trl" else solt)(args, settings)
+    except EOFError:
+        # A prompt met a closed standard input (a pipe, CI, nohup): say how to run without one.
+        print("\nstandard input ended at a prompt; run with --unattended to answer the prompts from the script",
+              file=sys.stderr)
+        return 2
 
 
 if __name__ == "__main__":
