@@ -98,26 +98,17 @@ def cases(n, rng):
 
 def whole_calibrations(n, rng):
     """(ours, scikit-rf's) for building a model from standards and correcting one device."""
-    import skrf
     from skrf import calibration as cal
+    from skrf_nets import network_maker, two_port_reflects
 
     f = np.linspace(1e9, 2e9, n)
-    freq = skrf.Frequency.from_f(f, unit="Hz")
-    net = lambda s: skrf.Network(frequency=freq, s=s, z0=50)  # noqa: E731
+    net = network_maker(f)
     G, T = hidden.getIdealSparams(n)
     Gm1, Gm2 = G + 0.1 * cplx(rng, n, 3), G + 0.1 * cplx(rng, n, 3)
     Tm, Dm = T + 0.1 * cplx(rng, n, 2, 2), cplx(rng, n, 2, 2)
 
-    def reflects(a, b):
-        out = []
-        for i in range(3):
-            s = np.zeros((n, 2, 2), complex)
-            s[:, 0, 0], s[:, 1, 1] = a[:, i], b[:, i]
-            out.append(net(s))
-        return out
-
-    ideals = reflects(G, G) + [net(T + 0j)]
-    measured = reflects(Gm1, Gm2) + [net(Tm)]
+    ideals = two_port_reflects(net, G, G) + [net(T + 0j)]
+    measured = two_port_reflects(net, Gm1, Gm2) + [net(Tm)]
     one_ideal = [net(G[:, i]) for i in range(3)]
     one_meas = [net(Gm1[:, i]) for i in range(3)]
     dut1, dut2 = net(Dm[:, 0, 0]), net(Dm)

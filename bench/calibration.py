@@ -19,6 +19,8 @@ import skrf  # noqa: E402
 
 from orvane_ex import calset, cli, touchstone  # noqa: E402
 from orvane_ex.calkit import example_kit  # noqa: E402
+from orvane_ex.virtual_board import _cascade as cascade  # noqa: E402
+from skrf_nets import network_maker, two_port_reflects  # noqa: E402
 
 N = 1601
 
@@ -100,19 +102,9 @@ def main(argv=None):
             cal.apply_file(source, os.path.join(out, os.path.basename(source)))
         ours_one = (time.perf_counter() - t) / 200
 
-        freq = skrf.Frequency.from_f(f, unit="Hz")
-        net = lambda s: skrf.Network(frequency=freq, s=s, z0=50)  # noqa: E731
-
-        def two_port_reflects(a, b):
-            out = []
-            for i in range(3):
-                s = np.zeros((N, 2, 2), complex)
-                s[:, 0, 0], s[:, 1, 1] = a[:, i], b[:, i]
-                out.append(net(s))
-            return out
-
-        skcal = skrf.calibration.TwelveTerm(measured=two_port_reflects(Gm1, Gm2) + [net(Tm)],
-                                           ideals=two_port_reflects(G, G) + [net(T)], n_thrus=1)
+        net = network_maker(f)
+        skcal = skrf.calibration.TwelveTerm(measured=two_port_reflects(net, Gm1, Gm2) + [net(Tm)],
+                                           ideals=two_port_reflects(net, G, G) + [net(T)], n_thrus=1)
         skcal.run()
         theirs_dir = os.path.join(folder, "theirs")
         os.makedirs(theirs_dir)
@@ -144,15 +136,6 @@ def multiline(rng, f):
     Y = 0.1 * cx(n, 2, 2) + np.array([[0, 0.9], [0.9, 0]])
     gamma = 0.5 * np.sqrt(f / 1e9) + 2j * np.pi * f / c * np.sqrt(3.2)
 
-    def cascade(P, Q):
-        d = 1 - P[:, 1, 1] * Q[:, 0, 0]
-        R = np.empty(np.broadcast_shapes(P.shape, Q.shape), complex)
-        R[:, 0, 0] = P[:, 0, 0] + P[:, 0, 1] * P[:, 1, 0] * Q[:, 0, 0] / d
-        R[:, 0, 1] = P[:, 0, 1] * Q[:, 0, 1] / d
-        R[:, 1, 0] = P[:, 1, 0] * Q[:, 1, 0] / d
-        R[:, 1, 1] = Q[:, 1, 1] + Q[:, 0, 1] * Q[:, 1, 0] * P[:, 1, 1] / d
-        return R
-
     def measure(S):
         return cascade(cascade(X, S), Y)
 
@@ -167,8 +150,7 @@ def multiline(rng, f):
     thru, refl, lines = measure(line(0)), measure(reflect), [measure(line(x)) for x in lengths]
     ours = best_of(lambda: trl.multiline_trl(f, thru, refl, lines, line_lengths=lengths, er_est=3.0,
                                              convention="engineering"))
-    freq = skrf.Frequency.from_f(f, unit="Hz")
-    nets = [skrf.Network(frequency=freq, s=s, z0=50) for s in [thru, refl, *lines]]
+    nets = [network_maker(f)(s) for s in [thru, refl, *lines]]
 
     def theirs_run():
         cal = skrf.calibration.NISTMultilineTRL(measured=nets, Grefls=[-1], l=[0.0] + lengths, er_est=3.0)
