@@ -103,6 +103,29 @@ def test_save_load_round_trip_is_exact(tmp_path, measured, method):
     assert not list(tmp_path.glob("*.part"))
 
 
+@pytest.mark.parametrize("what", ["calibration", "kit"])
+def test_a_failed_save_keeps_the_previous_file(tmp_path, monkeypatch, measured, what):
+    import tomli_w
+
+    kit = example_kit()
+    f = measured["f"]
+    cal = build("one-port", measured, kit.reflect(f), kit.thru(f))
+    path = tmp_path / "saved"
+    path.write_bytes(b"previous")
+
+    def half_then_fail(fp, *args, **kwargs):
+        fp.write(b"half")
+        raise OSError("disk full")
+
+    if what == "calibration":
+        monkeypatch.setattr(np, "savez", half_then_fail)
+    else:  # text that cannot be encoded fails in the middle of the write
+        monkeypatch.setattr(tomli_w, "dumps", lambda data: "name = 'half'\n\ud800")
+    with pytest.raises((OSError, UnicodeEncodeError)):
+        (cal if what == "calibration" else kit).save(path)
+    assert path.read_bytes() == b"previous" and not list(tmp_path.glob("*.part"))
+
+
 @pytest.mark.parametrize("kind", ["linear", "cubic"])
 def test_interpolation(measured, kind):
     kit = example_kit()

@@ -27,6 +27,7 @@ with the package.
 """
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import math
 import os
@@ -37,7 +38,8 @@ from typing import Any, Literal
 
 import numpy as np
 
-from . import _native
+from . import _interp, _native
+from ._atomic import written_whole
 
 __all__ = ["CalKit", "Offset", "Open", "Short", "Load", "Thru", "DataStandard", "KitError", "example_kit"]
 
@@ -256,11 +258,7 @@ class DataStandard:
         lo, hi = self.f[0], self.f[-1]
         if f.min() < lo or f.max() > hi:
             raise KitError(f"{self.path} covers {lo:g} to {hi:g} Hz; asked for {f.min():g} to {f.max():g} Hz")
-        flat = self.data.reshape(len(self.f), -1)
-        out = np.empty((len(f), flat.shape[1]), complex)
-        for j in range(flat.shape[1]):
-            out[:, j] = np.interp(f, self.f, flat[:, j].real) + 1j * np.interp(f, self.f, flat[:, j].imag)
-        return out.reshape((len(f),) + self.data.shape[1:])
+        return _interp.interpolate(self.f, self.data, f)
 
     def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
         return self.on(f)[:, 0, 0]
@@ -309,20 +307,16 @@ class CalKit:
         f = self._grid(f)
         columns = []
         for name in ("open", "short", "load"):
-            try:
+            with _at(self._where(name)):
                 columns.append(self.standards[name].gamma(f, self.z0))
-            except KitError as e:
-                raise KitError(f"{self._where(name)}: {e}") from None
         G = np.stack(columns, axis=1)
         return _in(G, convention)
 
     def thru(self, f, *, convention: Convention = "board") -> np.ndarray:
         """The thru's S-parameters at frequencies `f` (Hz): complex [N, 2, 2]."""
         f = self._grid(f)
-        try:
+        with _at(self._where("thru")):
             T = self.standards["thru"].s(f, self.z0)
-        except KitError as e:
-            raise KitError(f"{self._where('thru')}: {e}") from None
         return _in(np.ascontiguousarray(T), convention)
 
     # -- files ---------------------------------------------------------------
@@ -376,11 +370,8 @@ class CalKit:
         import tomli_w
 
         text = tomli_w.dumps(self.to_dict())
-        path = os.fspath(path)
-        temp = path + ".part"
-        with open(temp, "w", encoding="utf-8") as fp:
+        with written_whole(path, "w", encoding="utf-8") as fp:
             fp.write(text)
-        os.replace(temp, path)
 
     def describe(self) -> str:
         """A readable table of the kit's definition."""
@@ -414,6 +405,17 @@ def _in(values: np.ndarray, convention: str) -> np.ndarray:
     raise ValueError(f"convention must be 'board' or 'engineering', not {convention!r}")
 
 
+@contextlib.contextmanager
+def _at(where: str):
+    """Puts `where` (file and field) in front of a KitError raised inside, once."""
+    try:
+        yield
+    except KitError as e:
+        if str(e).startswith(where):
+            raise
+        raise KitError(f"{where}: {e}") from None
+
+
 def _known(section: dict, fields: set, where: str) -> None:
     unknown = sorted(set(section) - fields)
     if unknown:
@@ -427,7 +429,7 @@ def _offset(value: Any, where: str) -> Offset:
         raise KitError(f"{where}: offset must be a table")
     _known(value, {"delay", "loss", "z0", "length"}, where)
     z0 = _quantity(value.get("z0", 50.0), "impedance", f"{where}.z0")
-    try:
+    with _at(where):
         if "length" in value:
             if "delay" in value:
                 raise KitError(f"{where}: give either delay or length, not both")
@@ -437,10 +439,6 @@ def _offset(value: Any, where: str) -> Offset:
         delay = _quantity(value.get("delay", 0.0), "time", f"{where}.delay")
         loss = _quantity(value.get("loss", 0.0), "loss", f"{where}.loss")
         return Offset(delay, loss, z0)
-    except KitError as e:
-        if str(e).startswith(where):
-            raise
-        raise KitError(f"{where}: {e}") from None
 
 
 def _series(values: Any, quantity: str, where: str) -> tuple:
@@ -452,7 +450,7 @@ def _series(values: Any, quantity: str, where: str) -> tuple:
 
 
 def _standard(name: str, section: dict, z0: float, base: str, where: str):
-    try:
+    with _at(where):
         if "file" in section:
             _known(section, {"file"}, where)
             path = section["file"]
@@ -478,10 +476,6 @@ def _standard(name: str, section: dict, z0: float, base: str, where: str):
                         _quantity(section.get("inductance", 0.0), "inductance", f"{where}.inductance"), offset)
         _known(section, {"offset"}, where)
         return Thru(offset)
-    except KitError as e:
-        if str(e).startswith(where):
-            raise
-        raise KitError(f"{where}: {e}") from None
 
 
 def _standard_dict(s) -> dict:

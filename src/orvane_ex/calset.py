@@ -25,6 +25,9 @@ from typing import Any, ClassVar
 
 import numpy as np
 
+from . import _interp
+from ._atomic import written_whole
+
 FORMAT = "orvane_ex calibration"
 VERSION = 1
 
@@ -159,7 +162,7 @@ class Calibration:
             raise ValueError(f"kind must be 'linear' or 'cubic', not {kind!r}")
 
         def on(values):
-            return _interpolate(self.f, np.asarray(values), f, kind)
+            return _interp.interpolate(self.f, np.asarray(values), f, kind)
 
         extension = None if self.port_extension is None else (self.port_extension[0], on(self.port_extension[1]))
         return dataclasses.replace(self, f=f, terms={k: on(v) for k, v in self.terms.items()},
@@ -179,16 +182,8 @@ class Calibration:
         arrays.update((f"standard.{k}", np.asarray(v)) for k, v in self.standards.items())
         if self.port_extension is not None:
             arrays["port_extension.e10e01"] = np.asarray(self.port_extension[1])
-        path = os.fspath(path)
-        temp = path + ".part"
-        try:
-            with open(temp, "wb") as fp:
-                np.savez(fp, **arrays)
-            os.replace(temp, path)
-        except BaseException:
-            if os.path.exists(temp):
-                os.remove(temp)
-            raise
+        with written_whole(path) as fp:
+            np.savez(fp, **arrays)
 
     def export_touchstone(self, folder, stem: str = "error") -> list[str]:
         """Writes the error terms as Touchstone error boxes in `folder` (made
@@ -221,25 +216,6 @@ class Calibration:
         if self.notes:
             lines.append(f"notes: {self.notes}")
         return "\n".join(lines)
-
-
-def _interpolate(x: np.ndarray, y: np.ndarray, xi: np.ndarray, kind: str) -> np.ndarray:
-    flat = y.reshape(len(x), -1)
-    if kind == "linear":
-        out = np.empty((len(xi), flat.shape[1]), np.result_type(flat, float))
-        for j in range(flat.shape[1]):
-            re = np.interp(xi, x, flat[:, j].real)
-            out[:, j] = re + 1j * np.interp(xi, x, flat[:, j].imag) if np.iscomplexobj(flat) else re
-    else:
-        from scipy.interpolate import CubicSpline
-
-        out = CubicSpline(x, flat, axis=0)(xi) if len(x) > 2 else _interpolate(x, y, xi, "linear").reshape(
-            len(xi), -1)
-    # exactly the stored values wherever the new grid meets the old one
-    where = np.searchsorted(x, xi).clip(0, len(x) - 1)
-    hit = x[where] == xi
-    out[hit] = flat[where[hit]]
-    return out.reshape((len(xi),) + y.shape[1:])
 
 
 def _error_box(e00, e11, e10e01):
