@@ -310,14 +310,14 @@ class CalKit:
             with _at(self._where(name)):
                 columns.append(self.standards[name].gamma(f, self.z0))
         G = np.stack(columns, axis=1)
-        return _in(G, convention)
+        return in_convention(G, convention)
 
     def thru(self, f, *, convention: Convention = "board") -> np.ndarray:
         """The thru's S-parameters at frequencies `f` (Hz): complex [N, 2, 2]."""
         f = self._grid(f)
         with _at(self._where("thru")):
             T = self.standards["thru"].s(f, self.z0)
-        return _in(np.ascontiguousarray(T), convention)
+        return in_convention(np.ascontiguousarray(T), convention)
 
     # -- files ---------------------------------------------------------------
 
@@ -397,7 +397,9 @@ class CalKit:
         return "\n".join(lines)
 
 
-def _in(values: np.ndarray, convention: str) -> np.ndarray:
+def in_convention(values: np.ndarray, convention: str) -> np.ndarray:
+    """Values of the e^{jwt} (engineering) convention in `convention`, or back:
+    the two differ by a complex conjugate, so the same call converts either way."""
     if convention == "engineering":
         return values
     if convention == "board":

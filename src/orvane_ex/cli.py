@@ -126,13 +126,31 @@ def _read_standard(folder: str, name: str, f_ref=None):
 
 
 def _build(args) -> int:
-    if args.method in ("trl", "multiline-trl"):
-        from . import trl
+    cal = _build_trl(args) if args.method in ("trl", "multiline-trl") else _build_with_kit(args)
+    cal.save(args.output)
+    print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
+    return 0
 
-        cal = trl.build_from_folder(args)
-        cal.save(args.output)
-        print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
-        return 0
+
+def _build_trl(args) -> calset.Calibration:
+    """thru.s2p, reflect.s2p, line1.s2p, line2.s2p, ... with --lengths: the
+    thru's length, then one per line."""
+    from . import trl
+
+    if not args.lengths or len(args.lengths) < 2:
+        raise CommandError("--lengths: the thru's length, then one per line (metres)")
+    names = ["thru.s2p", "reflect.s2p"] + [f"line{i}.s2p" for i in range(1, len(args.lengths))]
+    f, thru = _read_standard(args.standards, names[0])
+    reflect, *lines = (_read_standard(args.standards, name, f)[1] for name in names[1:])
+    kw = dict(thru_length=args.lengths[0], reflect_like=args.reflect, er_est=args.er_est, notes=args.notes)
+    if args.method == "trl":
+        if len(lines) != 1:
+            raise CommandError("--method trl takes one line (two lengths); use multiline-trl for more")
+        return trl.trl(f, thru, reflect, lines[0], line_length=args.lengths[1], **kw)
+    return trl.multiline_trl(f, thru, reflect, lines, line_lengths=args.lengths[1:], **kw)
+
+
+def _build_with_kit(args) -> calset.Calibration:
     names = [n.strip("[]") for n in STANDARD_FILES[args.method]]
     optional = {n.strip("[]") for n in STANDARD_FILES[args.method] if n.startswith("[")}
     f, first = _read_standard(args.standards, names[0])
@@ -162,9 +180,7 @@ def _build(args) -> int:
     else:
         cal = calset.TwelveTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"],
                                          measured.get("isolation.s2p"), **kw)
-    cal.save(args.output)
-    print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
-    return 0
+    return cal
 
 
 def _info(args) -> int:

@@ -25,13 +25,13 @@ The reference impedance is the lines' characteristic impedance.
 from __future__ import annotations
 
 import dataclasses
-import os
 import warnings
 from typing import ClassVar, Literal
 
 import numpy as np
 
 from . import _native
+from .calkit import in_convention
 from .calset import EightTermModel, register
 
 __all__ = ["trl", "multiline_trl", "TRLCal", "MultilineTRLCal", "TRLConditionWarning"]
@@ -86,9 +86,8 @@ def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0,
                       f"{warn_within:g} degrees of 0 or 180 degrees of the thru's; one line cannot calibrate there "
                       f"(add lines of other lengths: multiline_trl)", TRLConditionWarning, stacklevel=2)
     return TRLCal(f, {k: result[k] for k in TRLCal.TERMS}, _standards(thru, reflect, [line]),
-                  parameters={"line_lengths": [float(line_length)], "thru_length": float(thru_length),
-                              "reflect_like": reflect_like, "er_est": _number(er_est), "ref_plane": float(ref_plane),
-                              "convention": convention}, notes=notes)
+                  parameters=_parameters([line_length], thru_length, reflect_like, er_est, ref_plane, convention),
+                  notes=notes)
 
 
 def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float = 0.0,
@@ -110,10 +109,8 @@ def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float =
     omega = 2 * np.pi * f
     result["eps_eff"] = -(SPEED_OF_LIGHT * result["gamma"] / omega) ** 2
     return MultilineTRLCal(f, {k: result[k] for k in MultilineTRLCal.TERMS}, _standards(thru, reflect, lines),
-                           parameters={"line_lengths": [float(x) for x in line_lengths],
-                                       "thru_length": float(thru_length), "reflect_like": reflect_like,
-                                       "er_est": _number(er_est), "ref_plane": float(ref_plane),
-                                       "convention": convention}, notes=notes)
+                           parameters=_parameters(line_lengths, thru_length, reflect_like, er_est, ref_plane,
+                                                  convention), notes=notes)
 
 
 def _solve(f, thru, reflect, lines, lengths, thru_length, reflect_like, er_est, ref_plane, convention):
@@ -140,9 +137,10 @@ def _solve(f, thru, reflect, lines, lengths, thru_length, reflect_like, er_est, 
                                  "equal lengths cannot calibrate")
     if reflect_like not in ("open", "short"):
         raise ValueError(f"reflect_like must be 'open' or 'short', not {reflect_like!r}")
-    if convention not in ("board", "engineering"):
-        raise ValueError(f"convention must be 'board' or 'engineering', not {convention!r}")
-    flip = np.conj if convention == "board" else (lambda x: x)
+
+    def flip(x):
+        return in_convention(x, convention)
+
     result = _native.multiline_trl(f, flip(arrays["thru"]), flip(arrays["reflect"]),
                                    flip(np.stack([arrays[f"line {i + 1}"] for i in range(len(lines))])), lengths,
                                    thru_length=float(thru_length), er_est=complex(er_est),
@@ -158,38 +156,13 @@ def _standards(thru, reflect, lines) -> dict:
     return out
 
 
-def _number(x):
-    x = complex(x)
-    return x.real if x.imag == 0 else [x.real, x.imag]
+def _parameters(line_lengths, thru_length, reflect_like, er_est, ref_plane, convention) -> dict:
+    """What a saved TRL calibration records of how it was solved (JSON-ready)."""
+    er = complex(er_est)
+    return {"line_lengths": [float(x) for x in line_lengths], "thru_length": float(thru_length),
+            "reflect_like": reflect_like, "er_est": er.real if er.imag == 0 else [er.real, er.imag],
+            "ref_plane": float(ref_plane), "convention": convention}
 
 
 def _ranges(f: np.ndarray) -> str:
     return f"between {f.min() / 1e9:.4g} and {f.max() / 1e9:.4g} GHz" if len(f) > 1 else f"at {f[0] / 1e9:.4g} GHz"
-
-
-def build_from_folder(args) -> EightTermModel:
-    """orvane-cal build --method trl|multiline-trl: thru.s2p, reflect.s2p and
-    line1.s2p, line2.s2p, ... from args.standards; args.lengths holds the
-    thru's length then each line's."""
-    from . import touchstone
-
-    if not args.lengths or len(args.lengths) < 2:
-        raise ValueError("--lengths: the thru's length, then one per line (metres)")
-    names = ["thru.s2p", "reflect.s2p"] + [f"line{i}.s2p" for i in range(1, len(args.lengths))]
-    data = {}
-    f = None
-    for name in names:
-        path = os.path.join(args.standards, name)
-        if not os.path.exists(path):
-            raise ValueError(f"{path}: missing (the measured {name[:-4]} standard)")
-        ff, s, _ = touchstone.read(path)
-        if f is not None and (len(ff) != len(f) or not np.allclose(ff, f, rtol=1e-12, atol=0)):
-            raise ValueError(f"{path}: its frequencies differ from those of thru.s2p")
-        f, data[name] = ff, s
-    lines = [data[n] for n in names[2:]]
-    kw = dict(thru_length=args.lengths[0], reflect_like=args.reflect, er_est=args.er_est, notes=args.notes)
-    if args.method == "trl":
-        if len(lines) != 1:
-            raise ValueError("--method trl takes one line (two lengths); use multiline-trl for more")
-        return trl(f, data["thru.s2p"], data["reflect.s2p"], lines[0], line_length=args.lengths[1], **kw)
-    return multiline_trl(f, data["thru.s2p"], data["reflect.s2p"], lines, line_lengths=args.lengths[1:], **kw)
