@@ -98,3 +98,6 @@ def test_files_that_cannot_be_read_or_written(tmp_path, network):
     with pytest.raises(ValueError, match="unit"):
         touchstone.write(tmp_path / "x.s2p", f, S, unit="THz")
     assert os.listdir(tmp_path) == []                  # nothing half-written
+    (tmp_path / "folder.s2p").mkdir()                  # has no size to read by
+    with pytest.raises(IsADirectoryError):
+        touchstone.read(tmp_path / "folder.s2p")

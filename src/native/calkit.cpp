@@ -59,6 +59,7 @@ py::array_t<cplx> reflection(Frequencies f, const std::string& kind, std::array<
     check(f, o, z0);
     if (kind != "open" && kind != "short" && kind != "load")
         throw std::invalid_argument("kind must be 'open', 'short' or 'load', not '" + kind + "'");
+    const bool open = kind == "open", shorted = kind == "short";  // decided once, not per point
     const py::ssize_t n = f.shape(0);
     py::array_t<cplx> out(n);
     const double* fd = f.data();
@@ -70,11 +71,11 @@ py::array_t<cplx> reflection(Frequencies f, const std::string& kind, std::array<
             const Line l = line_at(o, fd[k]);
             // the termination's reflection against the line's impedance
             cplx gt;
-            if (kind == "open") {
+            if (open) {
                 const cplx y(0, w * polynomial(coefficients, fd[k]));
                 gt = (1.0 - y * l.zc) / (1.0 + y * l.zc);
             } else {
-                const cplx zt = kind == "short" ? cplx(0, w * polynomial(coefficients, fd[k]))
+                const cplx zt = shorted ? cplx(0, w * polynomial(coefficients, fd[k]))
                                                 : cplx(resistance, w * coefficients[0]);
                 gt = (zt - l.zc) / (zt + l.zc);
             }

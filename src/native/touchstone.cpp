@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <complex>
@@ -67,8 +68,8 @@ Parsed parse(const std::string& path, const std::string& text) {
     point.reserve(size_t(per_point));
     int point_line = 0;
     int line_no = 0;
-    auto fail = [&](const std::string& what) -> FileError {
-        return FileError(path + ", line " + std::to_string(line_no) + ": " + what);
+    auto fail = [&](const std::string& what, int at = 0) -> FileError {
+        return FileError(path + ", line " + std::to_string(at ? at : line_no) + ": " + what);
     };
     size_t pos = 0;
     while (pos < text.size()) {
@@ -129,8 +130,8 @@ Parsed parse(const std::string& path, const std::string& text) {
             if (int(point.size()) == per_point) {
                 const double f = point[0] * scale;
                 if (!p.f.empty() && !(f > p.f.back()))
-                    throw FileError(path + ", line " + std::to_string(point_line) +
-                                    ": frequencies must increase (" + std::to_string(point[0]) + " follows a higher one)");
+                    throw fail("frequencies must increase (" + std::to_string(point[0]) + " follows a higher one)",
+                               point_line);
                 p.f.push_back(f);
                 p.values.insert(p.values.end(), point.begin() + 1, point.end());
                 point.clear();
@@ -139,9 +140,9 @@ Parsed parse(const std::string& path, const std::string& text) {
         }
     }
     if (!point.empty())
-        throw FileError(path + ", line " + std::to_string(point_line) + ": incomplete point: " +
-                        std::to_string(point.size()) + " numbers where a " + std::to_string(p.ports) + "-port file has " +
-                        std::to_string(per_point));
+        throw fail("incomplete point: " + std::to_string(point.size()) + " numbers where a " +
+                       std::to_string(p.ports) + "-port file has " + std::to_string(per_point),
+                   point_line);
     if (p.f.empty()) throw FileError(path + ": no data");
     // To complex values, in the file's format.
     constexpr double deg = 3.14159265358979323846 / 180.0;
@@ -157,23 +158,22 @@ Parsed parse(const std::string& path, const std::string& text) {
     return p;
 }
 
-// The whole file, or the OSError naming it.
+// The whole file, or the OSError naming it. Read to the end rather than
+// sized by seeking: a directory or a pipe has no size to trust.
 std::string read_file(const std::string& path) {
-    std::FILE* fp = std::fopen(path.c_str(), "rb");
-    if (!fp) {
-        py::gil_scoped_acquire locked;
-        PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-        throw py::error_already_set();
-    }
     std::string text;
-    std::fseek(fp, 0, SEEK_END);
-    const long size = std::ftell(fp);
-    std::fseek(fp, 0, SEEK_SET);
-    text.resize(size > 0 ? size_t(size) : 0);
-    const size_t got = text.empty() ? 0 : std::fread(text.data(), 1, text.size(), fp);
-    std::fclose(fp);
-    text.resize(got);
-    return text;
+    if (std::FILE* fp = std::fopen(path.c_str(), "rb")) {
+        char chunk[1 << 16];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, fp)) > 0;) text.append(chunk, got);
+        const bool failed = std::ferror(fp) != 0;
+        const int err = errno;
+        std::fclose(fp);
+        if (!failed) return text;
+        errno = err;
+    }
+    py::gil_scoped_acquire locked;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
 }
 
 py::tuple read_touchstone(const std::string& path) {

@@ -76,9 +76,6 @@ struct Result {
     int common;
 };
 
-// The best linear unbiased combination of observations x_i whose errors are
-// alpha_i n_i + beta_i n_c: independent noise of each line and the common
-// line's, shared by all. Returns the estimate and its information 1 / var.
 // Up to this many lines, the thru included.
 constexpr int kMaxLines = 32;
 
