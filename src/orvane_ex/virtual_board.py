@@ -310,22 +310,19 @@ class Board:
 
     def _network(self):
         """The two-port at the device planes."""
-        n = len(self._f)
-        if self.medium is not None and self.connected in ("THRU", "REFLECT") or isinstance(self.connected, tuple):
-            if isinstance(self.connected, tuple):
-                return self.medium.line(self._f, self.medium.line_lengths[self.connected[1] - 1])
-            if self.connected == "THRU":
-                return self.medium.line(self._f, self.medium.thru_length)
-            S = np.zeros((n, 2, 2), complex)
-            S[:, 0, 0] = S[:, 1, 1] = self.medium.reflect(self._f)
-            return S
+        f = self._f
+        if isinstance(self.connected, tuple):  # ("LINE", n): only a medium connects these
+            return self.medium.line(f, self.medium.line_lengths[self.connected[1] - 1])
         if self.connected == "THRU":
-            return self._standards["THRU"]
+            return self._standards["THRU"] if self.medium is None else self.medium.line(f, self.medium.thru_length)
         if self.connected == "DEVICE":
             return self._device
-        S = np.zeros((n, 2, 2), complex)
-        S[:, 0, 0] = self._standards[self.connected[1]]
-        S[:, 1, 1] = self._standards[self.connected[2]]
+        S = np.zeros((len(f), 2, 2), complex)
+        if self.connected == "REFLECT":  # the medium's, on both ports
+            S[:, 0, 0] = S[:, 1, 1] = self.medium.reflect(f)
+        else:
+            S[:, 0, 0] = self._standards[self.connected[1]]
+            S[:, 1, 1] = self._standards[self.connected[2]]
         return S
 
     def _record(self, driving):
