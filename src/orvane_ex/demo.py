@@ -84,7 +84,7 @@ def residuals(S, truth):
     return errs + [max(errs)]
 
 
-def measured(args, board, settings, prompts):
+def measured(args, board, prompts):
     """Runs `prompts` (a function of hidden) with the board following them,
     pressing Enter itself when unattended."""
     from orvane_ex import hidden
@@ -144,7 +144,7 @@ def solt(args, settings):
     board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=args.device)
     f = settings.freqRange.f
     ports = PORTS
-    Gm1, Gm2, Tm, Im, Sm = measured(args, board, settings, lambda: (
+    Gm1, Gm2, Tm, Im, Sm = measured(args, board, lambda: (
         *hidden.prompt2PortSOLT(board, settings, ports, isolation=True),
         hidden.prompt2PortMeasure(board, settings, ports, "DUT")))
 
@@ -217,7 +217,7 @@ def multiline(args, settings):
     board = Board(settings, seed=args.seed, noise=not args.no_noise, device=args.device, medium=medium)
     f = settings.freqRange.f
     names = ["THRU", "REFLECT"] + [f"LINE {i + 1}" for i in range(len(medium.line_lengths))] + ["DUT"]
-    Tm, Rm, *Lm, Sm = measured(args, board, settings,
+    Tm, Rm, *Lm, Sm = measured(args, board,
                                lambda: [hidden.prompt2PortMeasure(board, settings, PORTS, n) for n in names])
     lengths = ", ".join(f"{x * 1e3:g}" for x in medium.line_lengths)
     print(f"lines of {lengths} mm on a substrate of eps_r {medium.eps_r:g}; estimate given: eps_eff ~ 3\n")
