@@ -28,7 +28,16 @@ $(VENV)/.deps: pyproject.toml Makefile .ci/requirements.py
 # nothing and a changed .cpp recompiles that file only. Python files are used
 # from src/ directly.
 NATIVE_SOURCES := CMakeLists.txt $(wildcard cmake/*) $(shell find src -name '*.cpp' -o -name '*.hpp' 2>/dev/null)
-$(VENV)/.installed: $(VENV)/.deps $(NATIVE_SOURCES)
+# The editable install maps the package's files by name: a file added, moved
+# or removed needs a new install, an edited one does not.
+PACKAGE_FILES := $(shell find src/orvane_ex -type f ! -name '*.pyc' ! -name '*.so' 2>/dev/null | sort)
+$(VENV)/.files: FORCE | $(VENV)/.deps
+	@echo '$(PACKAGE_FILES)' | cmp -s - $@ || echo '$(PACKAGE_FILES)' > $@
+
+.PHONY: FORCE
+FORCE:
+
+$(VENV)/.installed: $(VENV)/.deps $(VENV)/.files $(NATIVE_SOURCES)
 	$(PY) -m pip install -q --no-build-isolation --no-deps $(PIP_FLAGS) -e .
 	touch $@
 

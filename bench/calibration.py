@@ -19,7 +19,7 @@ import skrf  # noqa: E402
 
 from orvane_ex import calset, cli, touchstone  # noqa: E402
 from orvane_ex.calkit import example_kit  # noqa: E402
-from orvane_ex.virtual_board import _cascade as cascade  # noqa: E402
+from orvane_ex._common.cascade import cascade  # noqa: E402
 from skrf_nets import network_maker, two_port_reflects  # noqa: E402
 
 N = 1601

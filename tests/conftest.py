@@ -15,6 +15,7 @@ import numpy as np  # noqa: E402
 import pytest  # noqa: E402
 
 from orvane_ex import hidden as _hidden  # noqa: E402
+from orvane_ex._common.cascade import cascade  # noqa: E402,F401  (tests import it from here)
 
 
 @pytest.fixture
@@ -101,20 +102,6 @@ def random_stack(rng, n, dtype=complex):
     if dtype is complex:
         s = s + 1j * rng.standard_normal((n, 2, 2))
     return s
-
-
-def cascade(*stacks):
-    """S-parameters of networks in cascade, from the scattering equations."""
-    A = stacks[0]
-    for B in stacks[1:]:
-        d = 1 - A[:, 1, 1] * B[:, 0, 0]
-        S = np.empty(A.shape, complex)
-        S[:, 0, 0] = A[:, 0, 0] + A[:, 0, 1] * A[:, 1, 0] * B[:, 0, 0] / d
-        S[:, 0, 1] = A[:, 0, 1] * B[:, 0, 1] / d
-        S[:, 1, 0] = A[:, 1, 0] * B[:, 1, 0] / d
-        S[:, 1, 1] = B[:, 1, 1] + B[:, 0, 1] * B[:, 1, 0] * A[:, 1, 1] / d
-        A = S
-    return A
 
 
 def close(a, b, rel):

@@ -124,3 +124,17 @@ def test_reinitialising_another_module_object_refused():
             print(str(e) == "Module 'hidden' has already been imported. Re-initialisation is not supported.")
     """))
     assert out == ["True"]
+
+
+@pytest.mark.parametrize("old, new", [
+    ("orvane_ex.calkit", "orvane_ex.calibration.kit"),
+    ("orvane_ex.calset", "orvane_ex.calibration.base"),
+    ("orvane_ex.calset", "orvane_ex.calibration.solt"),
+    ("orvane_ex.trl", "orvane_ex.calibration.trl"),
+    ("orvane_ex.touchstone", "orvane_ex.files.touchstone"),
+])
+def test_import_paths_of_earlier_releases_give_the_same_objects(old, new):
+    import importlib
+
+    before, now = importlib.import_module(old), importlib.import_module(new)
+    assert now.__all__ and all(getattr(before, name) is getattr(now, name) for name in now.__all__)

@@ -136,9 +136,10 @@ def plot(args, f, stacks, titles):
 def solt(args, settings):
     import numpy as np
 
-    from orvane_ex import cli, hidden, touchstone
-    from orvane_ex.calkit import example_kit
-    from orvane_ex.calset import TwelveTermCal
+    from orvane_ex import cli, hidden
+    from orvane_ex.calibration.kit import example_kit
+    from orvane_ex.calibration.solt import TwelveTermCal
+    from orvane_ex.files import touchstone
     from orvane_ex.virtual_board import PORTS, Board
 
     board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=args.device)
@@ -210,7 +211,9 @@ def multiline(args, settings):
 
     import numpy as np
 
-    from orvane_ex import hidden, trl
+    from orvane_ex import hidden
+    from orvane_ex._common.constants import SPEED_OF_LIGHT
+    from orvane_ex.calibration import trl
     from orvane_ex.virtual_board import PORTS, Board, PlanarMedium
 
     medium = PlanarMedium()
@@ -236,7 +239,7 @@ def multiline(args, settings):
 
     # both as -(c gamma / w)^2, whose real part holds the loss as well
     eps = multi.terms["eps_eff"].real
-    board_eps = (-(trl.SPEED_OF_LIGHT * medium.gamma(f) / (2 * np.pi * f)) ** 2).real
+    board_eps = (-(SPEED_OF_LIGHT * medium.gamma(f) / (2 * np.pi * f)) ** 2).real
     print("\neffective permittivity, recovered / the board's:")
     for k in np.linspace(0, len(f) - 1, 6).astype(int):
         print(f"  {f[k] / 1e9:6.2f} GHz   {eps[k]:.4f} / {board_eps[k]:.4f}")

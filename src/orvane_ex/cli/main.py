@@ -16,7 +16,10 @@ import time
 
 import numpy as np
 
-from . import calkit, calset, touchstone
+from ..calibration import base
+from ..calibration import kit as calkit
+from ..calibration import solt
+from ..files import touchstone
 
 # The measured standards `build` reads from its --standards folder.
 STANDARD_FILES = {
@@ -42,7 +45,7 @@ def main(argv=None) -> int:
         return 2
     try:
         return args.run(args)
-    except (CommandError, calkit.KitError, calset.CalibrationFileError, touchstone.TouchstoneError, OSError,
+    except (CommandError, calkit.KitError, base.CalibrationFileError, touchstone.TouchstoneError, OSError,
             ValueError) as e:
         print(f"orvane-cal: error: {e}", file=sys.stderr)
         return 2
@@ -132,10 +135,10 @@ def _build(args) -> int:
     return 0
 
 
-def _build_trl(args) -> calset.Calibration:
+def _build_trl(args) -> base.Calibration:
     """thru.s2p, reflect.s2p, line1.s2p, line2.s2p, ... with --lengths: the
     thru's length, then one per line."""
-    from . import trl
+    from ..calibration import trl
 
     if not args.lengths or len(args.lengths) < 2:
         raise CommandError("--lengths: the thru's length, then one per line (metres)")
@@ -150,7 +153,7 @@ def _build_trl(args) -> calset.Calibration:
     return trl.multiline_trl(f, thru, reflect, lines, line_lengths=args.lengths[1:], **kw)
 
 
-def _build_with_kit(args) -> calset.Calibration:
+def _build_with_kit(args) -> base.Calibration:
     names = [n.strip("[]") for n in STANDARD_FILES[args.method]]
     optional = {n.strip("[]") for n in STANDARD_FILES[args.method] if n.startswith("[")}
     f, first = _read_standard(args.standards, names[0])
@@ -161,7 +164,7 @@ def _build_with_kit(args) -> calset.Calibration:
         measured[name] = _read_standard(args.standards, name, f)[1]
     kit = None if args.ideal else (calkit.CalKit.load(args.kit) if args.kit else calkit.example_kit())
     if kit is None:
-        from . import hidden
+        from .. import hidden
 
         G, T = hidden.getIdealSparams(len(f))
     else:
@@ -169,33 +172,33 @@ def _build_with_kit(args) -> calset.Calibration:
     kw = {"kit": None if kit is None else kit.to_dict(), "notes": args.notes}
     one = lambda prefix: np.stack([measured[f"{s}{prefix}.s1p"][:, 0, 0] for s in ("open", "short", "load")], 1)  # noqa: E731
     if args.method == "one-port":
-        cal = calset.OnePortCal.build(f, G, one(""), **kw)
+        cal = solt.OnePortCal.build(f, G, one(""), **kw)
     elif args.method == "response":
-        cal = calset.ResponseCal.build(f, G[:, 1], measured["short1.s1p"][:, 0, 0], G[:, 1],
+        cal = solt.ResponseCal.build(f, G[:, 1], measured["short1.s1p"][:, 0, 0], G[:, 1],
                                        measured["short2.s1p"][:, 0, 0], T, measured["thru.s2p"], **kw)
     elif args.method == "eight-term":
-        cal = calset.EightTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"], **kw)
+        cal = solt.EightTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"], **kw)
     elif args.method == "unknown-thru":
-        cal = calset.UnknownThruCal.build(f, G, one("1"), G, one("2"), measured["thru.s2p"], args.phys_length, **kw)
+        cal = solt.UnknownThruCal.build(f, G, one("1"), G, one("2"), measured["thru.s2p"], args.phys_length, **kw)
     else:
-        cal = calset.TwelveTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"],
+        cal = solt.TwelveTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"],
                                          measured.get("isolation.s2p"), **kw)
     return cal
 
 
 def _info(args) -> int:
-    print(calset.load(args.calibration).describe())
+    print(base.load(args.calibration).describe())
     return 0
 
 
 def _export(args) -> int:
-    for path in calset.load(args.calibration).export_touchstone(args.output):
+    for path in base.load(args.calibration).export_touchstone(args.output):
         print(path)
     return 0
 
 
 def _apply(args) -> int:
-    cal = calset.load(args.calibration)
+    cal = base.load(args.calibration)
     os.makedirs(args.output, exist_ok=True)
     out_dir = os.path.realpath(args.output)
     jobs = []

@@ -33,122 +33,18 @@ from typing import Any
 
 import numpy as np
 
-PORTS = {"Tx1": 1, "Tx2": 2, "Rx1A": 3, "Rx1B": 4, "Rx2A": 5, "Rx2B": 6}
+from .._common.cascade import cascade
+from .devices import builtin_device, device_from_file, standards
+from .medium import PlanarMedium
+from .plan import PORTS, Settings
+
 Z0 = 50.0
 
 _PROMPT = re.compile(r">> Measure (.*?)(?: @ Port-(\d+))?: $")
 
 
-class FreqRange:
-    """The frequency plan: `numFreqPoints` points from `start` to `stop` Hz."""
-
-    def __init__(self, start: float = 1e9, stop: float = 6e9, numFreqPoints: int = 201) -> None:
-        self.start = float(start)
-        self.stop = float(stop)
-        self.numFreqPoints = int(numFreqPoints)
-
-    @property
-    def f(self) -> np.ndarray:
-        return np.linspace(self.start, self.stop, self.numFreqPoints)
-
-
-class Settings:
-    """The settings object: `txtr` picks the transmitting board port."""
-
-    def __init__(self, start: float = 1e9, stop: float = 6e9, points: int = 201) -> None:
-        self.txtr = PORTS["Tx1"]
-        self.freqRange = FreqRange(start, stop, points)
-
-
 def _delay(f, tau):
     return np.exp(2j * np.pi * f * tau)
-
-
-def _cascade(A, B):
-    d = 1 - A[:, 1, 1] * B[:, 0, 0]
-    S = np.empty(np.broadcast_shapes(A.shape, B.shape), complex)
-    S[:, 0, 0] = A[:, 0, 0] + A[:, 0, 1] * A[:, 1, 0] * B[:, 0, 0] / d
-    S[:, 0, 1] = A[:, 0, 1] * B[:, 0, 1] / d
-    S[:, 1, 0] = A[:, 1, 0] * B[:, 1, 0] / d
-    S[:, 1, 1] = B[:, 1, 1] + B[:, 0, 1] * B[:, 1, 0] * A[:, 1, 1] / d
-    return S
-
-
-def standards(f, ideal=True, kit=None):
-    """Reflections of Open, Short, Load ([n] each) and the thru's S ([n,2,2]):
-    ideal, or the calibration kit's model (the shipped example kit unless
-    `kit` is given) in the board's phase convention."""
-    n = len(f)
-    if ideal:
-        thru = np.zeros((n, 2, 2), complex)
-        thru[:, 0, 1] = thru[:, 1, 0] = 1
-        return {"OPEN": np.ones(n, complex), "SHORT": -np.ones(n, complex), "LOAD": np.zeros(n, complex),
-                "THRU": thru}
-    from .calkit import example_kit
-
-    kit = kit or example_kit()
-    G = kit.reflect(f)
-    return {"OPEN": G[:, 0], "SHORT": G[:, 1], "LOAD": G[:, 2], "THRU": kit.thru(f)}
-
-
-def builtin_device(f, f0=None, q=4.0):
-    """A lossy series resonator in the line: a simple band-pass two-port."""
-    f0 = f0 if f0 is not None else np.sqrt(f[0] * f[-1])
-    x = 1j * q * (f / f0 - f0 / f)
-    S = np.empty((len(f), 2, 2), complex)
-    S[:, 0, 0] = S[:, 1, 1] = 0.97 * x / (1 + x)
-    S[:, 0, 1] = S[:, 1, 0] = 0.95 / (1 + x)
-    return S
-
-
-def device_from_file(path, f):
-    """A device's S-parameters from a Touchstone file, on the board's grid."""
-    import skrf
-
-    net = skrf.Network(path)
-    if net.nports != 2:
-        raise ValueError(f"{path}: a two-port device is needed, this file has {net.nports} ports")
-    if f[0] < net.f[0] or f[-1] > net.f[-1]:
-        raise ValueError(f"{path} covers {net.f[0]:g} to {net.f[-1]:g} Hz, the plan needs {f[0]:g} to {f[-1]:g} Hz")
-    return net.interpolate(skrf.Frequency.from_f(f, unit="Hz")).s
-
-
-class PlanarMedium:
-    """Printed line standards for TRL: a lossy, dispersive microstrip-like
-    medium of 50 ohm, its line lengths (LINE 1, LINE 2, ...), the thru's
-    length and a short-like reflect of unknown value.
-
-    Effective permittivity eps_r - (eps_r - eps_eff0) / (1 + (f / f_d)^2);
-    attenuation conductor_loss sqrt(f / 1 GHz) + dielectric_loss f / 1 GHz
-    (Np/m).
-    """
-
-    def __init__(self, line_lengths=(0.003, 0.010, 0.035), thru_length=0.0, eps_r=4.3, eps_eff0=3.2, f_d=15e9,
-                 conductor_loss=1.0, dielectric_loss=0.4, reflect_offset=0.0005):
-        self.line_lengths = tuple(float(x) for x in line_lengths)
-        self.thru_length = float(thru_length)
-        self.eps_r, self.eps_eff0, self.f_d = eps_r, eps_eff0, f_d
-        self.conductor_loss, self.dielectric_loss = conductor_loss, dielectric_loss
-        self.reflect_offset = reflect_offset
-
-    def eps_eff(self, f):
-        return self.eps_r - (self.eps_r - self.eps_eff0) / (1 + (np.asarray(f) / self.f_d) ** 2)
-
-    def gamma(self, f):
-        """Propagation constant (1/m), e^{jwt} convention: a line passes e^{-gamma l}."""
-        f = np.asarray(f, dtype=float)
-        alpha = self.conductor_loss * np.sqrt(f / 1e9) + self.dielectric_loss * f / 1e9
-        return alpha + 1j * 2 * np.pi * f * np.sqrt(self.eps_eff(f)) / 299792458.0
-
-    def line(self, f, length):
-        """A matched line in the board's phase convention."""
-        S = np.zeros((len(f), 2, 2), complex)
-        S[:, 0, 1] = S[:, 1, 0] = np.conj(np.exp(-self.gamma(f) * length))
-        return S
-
-    def reflect(self, f):
-        """The reflect: a short behind a short stub of the line, board convention."""
-        return np.conj(-0.995 * np.exp(-2 * self.gamma(f) * self.reflect_offset))
 
 
 class Board:
@@ -327,7 +223,7 @@ class Board:
 
     def _record(self, driving):
         # what an ideal, switchless analyser would see between its receivers
-        Sm = _cascade(_cascade(self._EA, self._network()), self._EB)
+        Sm = cascade(self._EA, self._network(), self._EB)
         other = 2 if driving == 1 else 1
         d, o = driving - 1, other - 1
         a_d = self._source

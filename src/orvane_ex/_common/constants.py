@@ -1,0 +1,3 @@
+"""Physical constants."""
+
+SPEED_OF_LIGHT = 299792458.0  # m/s, exact

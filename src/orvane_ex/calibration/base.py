@@ -1,0 +1,286 @@
+"""Saved calibrations: the error terms of one model, with what made them.
+
+One class per error model: `OnePortCal`, `ResponseCal`, `EightTermCal`,
+`UnknownThruCal` and `TwelveTermCal` (in `solt`), `TRLCal` and
+`MultilineTRLCal` (in `trl`). Each holds the error terms on their frequency grid, the kit and the
+raw standards that built them, a timestamp and free-form notes, and an
+optional port extension. `cal.apply(Sm)` corrects measurements with
+`orvane_ex.hidden`'s own correction functions.
+
+`cal.save(path)` writes one ``.npz`` file that numpy alone reads
+(``np.load(path, allow_pickle=False)``) and that loads without executing
+anything; ``docs/calibration-files.md`` documents it. `load(path)` reads any
+of them back, or raises `CalibrationFileError` naming the file: damaged,
+truncated, not a calibration, or written by a newer version. Loading never
+half-succeeds.
+"""
+from __future__ import annotations
+
+import dataclasses
+import datetime
+import importlib
+import os
+from typing import Any, ClassVar
+
+import numpy as np
+
+from .._common import interp as _interp
+from ..files import calfile
+from ..files.calfile import CalibrationFileError
+
+__all__ = ["Calibration", "EightTermModel", "CalibrationFileError", "load", "register", "METHODS"]
+
+
+def hidden():
+    """orvane_ex.hidden, imported when first needed (importing it selects
+    matplotlib's back end)."""
+    from .. import hidden
+
+    return hidden
+
+
+def _now() -> str:
+    return datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
+
+
+def _span(f: np.ndarray) -> str:
+    return f"{f[0] / 1e9:.6g} to {f[-1] / 1e9:.6g} GHz"
+
+
+@dataclasses.dataclass
+class Calibration:
+    """Error terms of one model on the frequency grid `f` (Hz).
+
+    terms: the model's error terms (arrays whose first axis is frequency).
+    standards: the raw measured standards it was built from.
+    kit: the calibration kit's definition (`CalKit.to_dict()`), or None for
+        ideal standards or standards given as arrays.
+    port_extension: None, or (port, e10e01) applied after the correction.
+    parameters: what else built it (line lengths, estimates, ...), as JSON values.
+    """
+
+    f: np.ndarray
+    terms: dict
+    standards: dict = dataclasses.field(default_factory=dict)
+    kit: dict | None = None
+    port_extension: tuple | None = None
+    created: str = dataclasses.field(default_factory=_now)
+    notes: str = ""
+    parameters: dict = dataclasses.field(default_factory=dict)
+
+    method: ClassVar[str] = ""
+    ports: ClassVar[int] = 2
+    # term name: the shape of one point's value
+    TERMS: ClassVar[dict] = {}
+
+    def __post_init__(self):
+        self.f = np.asarray(self.f, dtype=float)
+        n = len(self.f)
+        if self.f.ndim != 1 or n < 1 or not np.isfinite(self.f).all() or (np.diff(self.f) <= 0).any():
+            raise ValueError("f must be an increasing one-dimensional grid of finite frequencies (Hz)")
+        for name, shape in self.TERMS.items():
+            if name not in self.terms:
+                raise ValueError(f"{self.method}: missing error term {name!r}")
+            value = np.asarray(self.terms[name])
+            if value.shape[:1] != (n,) or (shape is not None and value.shape[1:] != shape):
+                raise ValueError(f"{self.method}: error term {name!r} has shape {value.shape}, expected "
+                                 f"{(n,) + (shape or ())}")
+        for name, value in self.standards.items():
+            if np.asarray(value).shape[:1] != (n,):
+                raise ValueError(f"{self.method}: standard {name!r} does not cover the {n} points")
+        if self.port_extension is not None:
+            port, e10e01 = self.port_extension
+            if port not in (1, 2) or np.asarray(e10e01).shape != (n,):
+                raise ValueError("port_extension must be (1 or 2, e10e01 [n])")
+
+    # -- correcting ------------------------------------------------------------
+
+    def correct(self, Sm: np.ndarray) -> np.ndarray:
+        raise NotImplementedError
+
+    def apply(self, Sm) -> np.ndarray:
+        """The corrected measurement: [n,2,2] for two-port models ([n] or
+        [n,1,1] for one-port models), on this calibration's grid."""
+        Sm = np.asarray(Sm)
+        if Sm.shape[:1] != self.f.shape:
+            raise ValueError(f"the measurement has {Sm.shape[:1] and Sm.shape[0]} points, the calibration "
+                             f"{len(self.f)} ({_span(self.f)}); interpolate the calibration onto its grid first")
+        S = self.correct(Sm.astype(complex))
+        if self.port_extension is not None:
+            port, e10e01 = self.port_extension
+            S = hidden().correctPortExt(S, np.asarray(e10e01, complex), port)
+        return S
+
+    def apply_file(self, source, target, *, interpolate: str | None = None) -> None:
+        """Corrects a Touchstone file into another (written whole or not at
+        all). With `interpolate` ('linear' or 'cubic') a file on another grid
+        inside the calibrated span is corrected with the terms interpolated
+        onto it; otherwise its grid must be this calibration's."""
+        from ..files import touchstone
+
+        f, Sm, z0 = touchstone.read(source)
+        if Sm.shape[1] != self.ports:
+            raise ValueError(f"{os.fspath(source)}: a {Sm.shape[1]}-port file; a {self.method} calibration corrects "
+                             f"{self.ports}-port measurements")
+        cal = self
+        if len(f) != len(self.f) or not np.allclose(f, self.f, rtol=1e-12, atol=0):
+            if interpolate is None:
+                raise ValueError(f"{os.fspath(source)}: {len(f)} points from {_span(f)}, the calibration has "
+                                 f"{len(self.f)} from {_span(self.f)}")
+            cal = self.interpolate(f, kind=interpolate)
+        S = cal.apply(Sm if self.ports == 2 else Sm[:, 0, 0])
+        touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0)
+
+    def with_port_extension(self, port: int, e10e01) -> "Calibration":
+        """This calibration with a port extension applied after the correction
+        (e10e01 as `getPortExtModel` gives it, on this grid)."""
+        if self.ports != 2:
+            raise ValueError("a port extension applies to two-port calibrations")
+        return dataclasses.replace(self, port_extension=(port, np.asarray(e10e01, complex)))
+
+    # -- another grid ------------------------------------------------------------
+
+    def interpolate(self, f, kind: str = "linear") -> "Calibration":
+        """The calibration on the grid `f` (Hz), inside the calibrated span:
+        'linear' interpolates real and imaginary parts linearly, 'cubic' with
+        a cubic spline. Points of `f` on the calibration's own grid keep their
+        values exactly."""
+        f = np.asarray(f, dtype=float)
+        if f.ndim != 1 or not len(f):
+            raise ValueError("f must be a one-dimensional grid (Hz)")
+        if f.min() < self.f[0] or f.max() > self.f[-1]:
+            raise ValueError(f"{f.min() / 1e9:.6g} to {f.max() / 1e9:.6g} GHz is outside the calibrated span "
+                             f"{_span(self.f)}")
+        if kind not in ("linear", "cubic"):
+            raise ValueError(f"kind must be 'linear' or 'cubic', not {kind!r}")
+
+        def on(values):
+            return _interp.interpolate(self.f, np.asarray(values), f, kind)
+
+        extension = None if self.port_extension is None else (self.port_extension[0], on(self.port_extension[1]))
+        return dataclasses.replace(self, f=f, terms={k: on(v) for k, v in self.terms.items()},
+                                   standards={k: on(v) for k, v in self.standards.items()},
+                                   port_extension=extension)
+
+    # -- files -----------------------------------------------------------------
+
+    def save(self, path) -> None:
+        """Writes the calibration as one .npz file (whole or not at all)."""
+        meta = {"method": self.method, "created": self.created, "notes": self.notes, "kit": self.kit,
+                "port_extension": None if self.port_extension is None else self.port_extension[0],
+                "parameters": self.parameters}
+        arrays = {"f": self.f}
+        arrays.update((f"term.{k}", np.asarray(v)) for k, v in self.terms.items())
+        arrays.update((f"standard.{k}", np.asarray(v)) for k, v in self.standards.items())
+        if self.port_extension is not None:
+            arrays["port_extension.e10e01"] = np.asarray(self.port_extension[1])
+        calfile.write(path, arrays, meta)
+
+    def export_touchstone(self, folder, stem: str = "error") -> list[str]:
+        """Writes the error terms as Touchstone error boxes in `folder` (made
+        if missing); returns the paths written."""
+        from ..files import touchstone
+
+        os.makedirs(folder, exist_ok=True)
+        paths = []
+        for name, s in self.error_boxes().items():
+            path = os.path.join(os.fspath(folder), f"{stem}_{name}.s{s.shape[1]}p")
+            touchstone.write(path, self.f, s)
+            paths.append(path)
+        return paths
+
+    def error_boxes(self) -> dict:
+        raise NotImplementedError
+
+    def describe(self) -> str:
+        lines = [f"{self.method} calibration, {len(self.f)} points from {_span(self.f)}",
+                 f"created {self.created}"]
+        if self.kit:
+            lines.append(f"kit: {self.kit.get('name', '?')}")
+        lines.append("error terms: " + ", ".join(f"{k} {np.asarray(v).shape}" for k, v in self.terms.items()))
+        if self.standards:
+            lines.append("raw standards: " + ", ".join(self.standards))
+        if self.port_extension is not None:
+            lines.append(f"port extension on port {self.port_extension[0]}")
+        if self.parameters:
+            lines.append("parameters: " + ", ".join(f"{k} = {v}" for k, v in self.parameters.items()))
+        if self.notes:
+            lines.append(f"notes: {self.notes}")
+        return "\n".join(lines)
+
+
+def error_box(e00, e11, e10e01):
+    """A two-port error box from one-port terms, with e10 = e01 = sqrt(e10e01)."""
+    t = np.sqrt(e10e01)
+    box = np.empty((len(e00), 2, 2), complex)
+    box[:, 0, 0], box[:, 1, 1], box[:, 0, 1], box[:, 1, 0] = e00, e11, t, t
+    return box
+
+
+@dataclasses.dataclass
+class EightTermModel(Calibration):
+    """An eight-term model (A, B, q), however it was found, applied with `correct8Term`."""
+
+    TERMS: ClassVar[dict] = {"A": (2, 2), "B": (2, 2), "q": ()}
+
+    def correct(self, Sm):
+        return hidden().correct8Term(Sm, self.terms["A"], self.terms["B"], self.terms["q"])
+
+    def error_boxes(self):
+        A, B, q = (np.asarray(self.terms[k], complex) for k in "ABq")
+        # A = [[-delta_e, e00], [-e11, 1]], B = [[-delta_e', e22], [-e33, 1]], q = e10 e32
+        e00, e11 = A[:, 0, 1], -A[:, 1, 0]
+        e22, e33 = B[:, 0, 1], -B[:, 1, 0]
+        e10e01 = e00 * e11 + A[:, 0, 0]
+        e23e32 = e22 * e33 + B[:, 0, 0]
+        port1 = error_box(e00, e11, e10e01)
+        e32 = q / port1[:, 1, 0]
+        port2 = np.empty_like(port1)
+        port2[:, 0, 0], port2[:, 1, 1], port2[:, 1, 0], port2[:, 0, 1] = e22, e33, e32, e23e32 / e32
+        return {"port1": port1, "port2": port2}
+
+
+# Every calibration class, by method name.
+METHODS: dict[str, type[Calibration]] = {}
+
+# The modules whose classes register themselves: load() imports them all, so
+# that every method is known without the caller importing anything first.
+METHOD_MODULES = ("solt", "trl")
+
+
+def register(cls):
+    """Makes a calibration class loadable by its method name."""
+    METHODS[cls.method] = cls
+    return cls
+
+
+def _import_methods() -> None:
+    for name in METHOD_MODULES:
+        importlib.import_module(f"{__package__}.{name}")
+
+
+def load(path) -> Calibration:
+    """Reads a calibration file written by `Calibration.save`; raises
+    `CalibrationFileError` naming the file if it cannot."""
+    path = os.fspath(path)
+    arrays, meta = calfile.read(path)
+    try:
+        return _from_arrays(arrays, meta)
+    except CalibrationFileError as e:
+        raise CalibrationFileError(f"{path}: {e}") from None
+    except (ValueError, TypeError, KeyError) as e:
+        raise CalibrationFileError(f"{path}: not a valid calibration ({e})") from None
+
+
+def _from_arrays(arrays: dict[str, Any], meta: dict) -> Calibration:
+    _import_methods()
+    method = meta["method"]
+    if method not in METHODS:
+        raise CalibrationFileError(f"unknown calibration method {method!r}")
+    terms = {k[5:]: v for k, v in arrays.items() if k.startswith("term.")}
+    standards = {k[9:]: v for k, v in arrays.items() if k.startswith("standard.")}
+    extension = None
+    if meta.get("port_extension") is not None:
+        extension = (int(meta["port_extension"]), arrays["port_extension.e10e01"])
+    return METHODS[method](arrays["f"], terms, standards, meta.get("kit"), extension, str(meta["created"]),
+                           str(meta.get("notes", "")), dict(meta.get("parameters") or {}))

@@ -1,0 +1,494 @@
+"""Calibration kits: standards defined by coefficients or by data.
+
+A kit holds an Open, a Short, a Load and a Thru, each described the way kit
+definitions publish them:
+
+- Open: a fringing capacitance C0 + C1 f + C2 f^2 + C3 f^3, behind an offset line;
+- Short: an inductance L0 + L1 f + L2 f^2 + L3 f^3, behind an offset line;
+- Load: a resistance with an optional series inductance, behind an offset line;
+- Thru: an offset line;
+- or any of them as measured data, a Touchstone file.
+
+An offset line is given by its delay (s), loss (ohm/s at 1 GHz, growing as
+sqrt(f)) and impedance (ohm), or by the electrical length (m) and loss
+(dB/sqrt(GHz)) that other kit definitions use; `Offset.from_length` converts
+the second form exactly.
+
+``kit.reflect(f)`` gives the [N,3] Open/Short/Load array and ``kit.thru(f)``
+the [N,2,2] thru stack that `orvane_ex.hidden`'s model builders take. Both
+use the phase convention of the QLM-417 (a delay's phase rises with
+frequency, as the virtual board and get8TermModelUThru's root rule have it)
+unless ``convention="engineering"`` asks for the e^{jwt} convention of kit
+datasheets and scikit-rf, the complex conjugate.
+
+Kit files are TOML (see ``docs/calibration-kits.md``); ``CalKit.load`` reads
+one, ``kit.save`` writes one, ``example_kit()`` is the generic kit shipped
+with the package.
+"""
+from __future__ import annotations
+
+import contextlib
+import dataclasses
+import math
+import os
+import re
+import tomllib
+from importlib import resources
+from typing import Any
+
+import numpy as np
+
+from .. import _native
+from .._common import interp as _interp
+from .._common.atomic import written_whole
+from .._common.constants import SPEED_OF_LIGHT
+from .._common.convention import Convention, in_convention
+
+__all__ = ["CalKit", "Offset", "Open", "Short", "Load", "Thru", "DataStandard", "KitError", "example_kit"]
+
+FORMAT = 1
+
+
+class KitError(ValueError):
+    """A kit definition that cannot be used; the message names the file and field."""
+
+
+# -- quantities with units -------------------------------------------------------
+
+_PREFIX = {"f": 1e-15, "p": 1e-12, "n": 1e-9, "u": 1e-6, "µ": 1e-6, "m": 1e-3, "c": 1e-2, "": 1.0, "k": 1e3,
+           "M": 1e6, "G": 1e9, "T": 1e12}
+_NUMBER = r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?"
+
+# quantity: (base unit, what to call it, prefixes allowed)
+_QUANTITIES = {
+    "time": ("s", "a time", True),
+    "impedance": ("ohm", "an impedance", True),
+    "resistance": ("ohm", "a resistance", True),
+    "loss": ("ohm/s", "a loss in ohm/s", True),
+    "length": ("m", "a length", True),
+    "db_loss": ("dB/sqrt(GHz)", "a loss in dB/sqrt(GHz)", False),
+    "inductance": ("H", "an inductance", True),
+    "capacitance": ("F", "a capacitance", True),
+}
+
+
+def _polynomial_unit(base: str, power: int) -> str:
+    return base if power == 0 else f"{base}/Hz" if power == 1 else f"{base}/Hz^{power}"
+
+
+def _quantity(value: Any, quantity: str, where: str, power: int = 0) -> float:
+    """A number in SI units from a number or a string such as '29.24 ps'."""
+    base, what, prefixes = _QUANTITIES[quantity]
+    base = _polynomial_unit(base, power)
+    if isinstance(value, bool) or not isinstance(value, (int, float, str)):
+        raise KitError(f"{where}: expected {what} ({base}), got {value!r}")
+    if isinstance(value, str):
+        m = re.fullmatch(rf"\s*({_NUMBER})\s*(\S*)\s*", value)
+        if not m:
+            raise KitError(f"{where}: '{value}' is not a number with a unit")
+        number, unit = float(m.group(1)), m.group(2).replace("Ω", "ohm").replace("Ohm", "ohm")
+        if unit == "":
+            scale = 1.0
+        elif unit.endswith(base) and (unit[: -len(base)] in _PREFIX if prefixes else unit == base):
+            scale = _PREFIX[unit[: -len(base)]]
+        else:
+            raise KitError(f"{where}: '{value}' is not {what} (expected {base}, with an SI prefix or none)")
+        value = number * scale
+    value = float(value)
+    if not math.isfinite(value):
+        raise KitError(f"{where}: {value} is not finite")
+    return value
+
+
+def _format(value: float, unit: str) -> str:
+    return f"{value!r} {unit}"
+
+
+# -- the standards ---------------------------------------------------------------
+
+@dataclasses.dataclass(frozen=True)
+class Offset:
+    """An offset transmission line: delay (s), loss (ohm/s at 1 GHz, sqrt(f)
+    scaling) and impedance (ohm). A zero delay with a nonzero loss is refused."""
+
+    delay: float = 0.0
+    loss: float = 0.0
+    z0: float = 50.0
+
+    def __post_init__(self):
+        for name in ("delay", "loss", "z0"):
+            if not math.isfinite(getattr(self, name)):
+                raise KitError(f"offset {name} {getattr(self, name)} is not finite")
+        if self.delay < 0:
+            raise KitError(f"offset delay {self.delay} s is negative")
+        if self.loss < 0:
+            raise KitError(f"offset loss {self.loss} ohm/s is negative")
+        if self.z0 <= 0:
+            raise KitError(f"offset impedance {self.z0} ohm is not positive")
+        if self.delay == 0 and self.loss != 0:
+            raise KitError(f"offset loss {self.loss} ohm/s with zero delay: a loss needs a line")
+
+    @classmethod
+    def from_length(cls, length: float, loss_db: float = 0.0, z0: float = 50.0) -> "Offset":
+        """The offset of electrical length `length` (m, in vacuum) and one-way
+        loss `loss_db` (dB at 1 GHz, growing as sqrt(f)), converted exactly:
+        delay = length / c, loss = loss_db ln(10) / 10 * z0 / delay."""
+        if length < 0:
+            raise KitError(f"offset length {length} m is negative")
+        delay = length / SPEED_OF_LIGHT
+        if delay == 0:
+            if loss_db != 0:
+                raise KitError(f"offset loss {loss_db} dB/sqrt(GHz) with zero length: a loss needs a line")
+            return cls(0.0, 0.0, z0)
+        return cls(delay, loss_db * math.log(10) / 10 * z0 / delay, z0)
+
+    def to_length(self) -> tuple[float, float]:
+        """(electrical length in m, loss in dB/sqrt(GHz)): the other way of writing it."""
+        if self.delay == 0:
+            return 0.0, 0.0
+        return self.delay * SPEED_OF_LIGHT, self.loss * self.delay / self.z0 * 10 / math.log(10)
+
+    def _native(self) -> dict:
+        return {"delay": self.delay, "loss": self.loss, "offset_z0": self.z0}
+
+
+def _coefficients(values: tuple, kind: str) -> tuple[float, float, float, float]:
+    values = tuple(float(v) for v in values)
+    if not 1 <= len(values) <= 4:
+        raise KitError(f"{kind}: 1 to 4 coefficients, not {len(values)}")
+    if not all(math.isfinite(v) for v in values):
+        raise KitError(f"{kind}: coefficients must be finite")
+    return values + (0.0,) * (4 - len(values))
+
+
+def _polynomial(c: tuple, f: np.ndarray) -> np.ndarray:
+    return c[0] + f * (c[1] + f * (c[2] + f * c[3]))
+
+
+@dataclasses.dataclass(frozen=True)
+class Open:
+    """An open: fringing capacitance C0 + C1 f + C2 f^2 + C3 f^3 (F, F/Hz, ...)
+    behind an offset. A negative capacitance is refused, at C0 and at any
+    frequency it is evaluated at."""
+
+    capacitance: tuple = (0.0, 0.0, 0.0, 0.0)
+    offset: Offset = Offset()
+
+    def __post_init__(self):
+        object.__setattr__(self, "capacitance", _coefficients(self.capacitance, "open capacitance"))
+        if self.capacitance[0] < 0:
+            raise KitError(f"open capacitance C0 = {self.capacitance[0]} F is negative")
+
+    def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
+        c = _polynomial(self.capacitance, f)
+        if (c < 0).any():
+            bad = f[np.argmax(c < 0)]
+            raise KitError(f"open capacitance is negative at {bad:g} Hz ({_polynomial(self.capacitance, bad):g} F)")
+        return _native.standard_reflection(f, kind="open", coefficients=self.capacitance, z0=z0,
+                                           **self.offset._native())
+
+
+@dataclasses.dataclass(frozen=True)
+class Short:
+    """A short: inductance L0 + L1 f + L2 f^2 + L3 f^3 (H, H/Hz, ...) behind an offset."""
+
+    inductance: tuple = (0.0, 0.0, 0.0, 0.0)
+    offset: Offset = Offset()
+
+    def __post_init__(self):
+        object.__setattr__(self, "inductance", _coefficients(self.inductance, "short inductance"))
+
+    def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
+        return _native.standard_reflection(f, kind="short", coefficients=self.inductance, z0=z0,
+                                           **self.offset._native())
+
+
+@dataclasses.dataclass(frozen=True)
+class Load:
+    """A load: a resistance (ohm) with an optional series inductance (H), behind an offset."""
+
+    resistance: float = 50.0
+    inductance: float = 0.0
+    offset: Offset = Offset()
+
+    def __post_init__(self):
+        if not (math.isfinite(self.resistance) and self.resistance > 0):
+            raise KitError(f"load resistance {self.resistance} ohm is not positive")
+        if not math.isfinite(self.inductance):
+            raise KitError(f"load inductance {self.inductance} H is not finite")
+
+    def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
+        return _native.standard_reflection(f, kind="load", resistance=self.resistance,
+                                           coefficients=(self.inductance, 0.0, 0.0, 0.0), z0=z0,
+                                           **self.offset._native())
+
+
+@dataclasses.dataclass(frozen=True)
+class Thru:
+    """A thru: an offset line (flush when its delay is zero)."""
+
+    offset: Offset = Offset()
+
+    def s(self, f: np.ndarray, z0: float) -> np.ndarray:
+        return _native.offset_line(f, z0=z0, **self.offset._native())
+
+
+@dataclasses.dataclass(frozen=True)
+class DataStandard:
+    """A standard given by measured data: a .s1p (reflects) or .s2p (thru)
+    file, in the e^{jwt} convention of kit data, interpolated complex-linearly
+    onto the grid asked for (never outside the file's span)."""
+
+    path: str
+    f: np.ndarray = dataclasses.field(repr=False, compare=False)
+    data: np.ndarray = dataclasses.field(repr=False, compare=False)
+
+    @classmethod
+    def read(cls, path: str, ports: int, z0: float, where: str) -> "DataStandard":
+        try:
+            f, s, file_z0 = _native.read_touchstone(os.fspath(path))
+        except (OSError, ValueError) as e:
+            raise KitError(f"{where}: {e}") from None
+        if s.shape[1] != ports:
+            raise KitError(f"{where}: {path} has {s.shape[1]} port(s), this standard needs {ports}")
+        if file_z0 != z0:
+            raise KitError(f"{where}: {path} is referenced to {file_z0:g} ohm, the kit to {z0:g} ohm")
+        return cls(os.fspath(path), f, s)
+
+    def on(self, f: np.ndarray) -> np.ndarray:
+        lo, hi = self.f[0], self.f[-1]
+        if f.min() < lo or f.max() > hi:
+            raise KitError(f"{self.path} covers {lo:g} to {hi:g} Hz; asked for {f.min():g} to {f.max():g} Hz")
+        return _interp.interpolate(self.f, self.data, f)
+
+    def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
+        return self.on(f)[:, 0, 0]
+
+    def s(self, f: np.ndarray, z0: float) -> np.ndarray:
+        return self.on(f)
+
+
+# -- the kit ---------------------------------------------------------------------
+
+STANDARDS = ("open", "short", "load", "thru")
+
+
+@dataclasses.dataclass(frozen=True)
+class CalKit:
+    """A calibration kit: an Open, a Short, a Load and a Thru (`standards`),
+    a name, a description and the reference impedance `z0` (ohm)."""
+
+    name: str
+    standards: dict
+    description: str = ""
+    z0: float = 50.0
+    source: str = dataclasses.field(default="", compare=False)
+
+    def __post_init__(self):
+        missing = [s for s in STANDARDS if s not in self.standards]
+        if missing:
+            raise KitError(f"{self._where()}: no {', '.join(missing)} standard")
+        if not (math.isfinite(self.z0) and self.z0 > 0):
+            raise KitError(f"{self._where()}: z0 = {self.z0} ohm is not positive")
+
+    def _where(self, field: str = "") -> str:
+        place = self.source or f"kit '{self.name}'"
+        return f"{place}: {field}" if field else place
+
+    def _grid(self, f) -> np.ndarray:
+        f = np.asarray(f, dtype=float)
+        if f.ndim != 1 or not len(f):
+            raise ValueError("f must be a one-dimensional frequency grid in Hz")
+        if not (np.isfinite(f).all() and (f > 0).all()):
+            raise ValueError("frequencies must be positive and finite (Hz)")
+        return f
+
+    def reflect(self, f, *, convention: Convention = "board") -> np.ndarray:
+        """The Open, Short and Load at frequencies `f` (Hz): complex [N, 3]."""
+        f = self._grid(f)
+        columns = []
+        for name in ("open", "short", "load"):
+            with _at(self._where(name)):
+                columns.append(self.standards[name].gamma(f, self.z0))
+        G = np.stack(columns, axis=1)
+        return in_convention(G, convention)
+
+    def thru(self, f, *, convention: Convention = "board") -> np.ndarray:
+        """The thru's S-parameters at frequencies `f` (Hz): complex [N, 2, 2]."""
+        f = self._grid(f)
+        with _at(self._where("thru")):
+            T = self.standards["thru"].s(f, self.z0)
+        return in_convention(np.ascontiguousarray(T), convention)
+
+    # -- files ---------------------------------------------------------------
+
+    @classmethod
+    def load(cls, path) -> "CalKit":
+        """Reads a kit file (TOML); KitError names the file and field of any problem."""
+        path = os.fspath(path)
+        try:
+            with open(path, "rb") as fp:
+                data = tomllib.load(fp)
+        except tomllib.TOMLDecodeError as e:
+            raise KitError(f"{path}: not a valid kit file: {e}") from None
+        return cls.from_dict(data, source=path)
+
+    @classmethod
+    def from_dict(cls, data: dict, source: str = "") -> "CalKit":
+        where = source or "kit"
+        base = os.path.dirname(source) if source else "."
+        fmt = data.get("format", FORMAT)
+        if not isinstance(fmt, int) or fmt < 1:
+            raise KitError(f"{where}: format {fmt!r} is not a kit file format")
+        if fmt > FORMAT:
+            raise KitError(f"{where}: written in kit format {fmt}; this version reads format {FORMAT} and older")
+        _known(data, {"format", "name", "description", "z0", *STANDARDS}, where)
+        if "name" not in data:
+            raise KitError(f"{where}: missing field 'name'")
+        z0 = _quantity(data.get("z0", 50.0), "impedance", f"{where}: z0")
+        standards = {}
+        for name in STANDARDS:
+            if name not in data:
+                raise KitError(f"{where}: missing section [{name}]")
+            section = data[name]
+            if not isinstance(section, dict):
+                raise KitError(f"{where}: [{name}] must be a table")
+            standards[name] = _standard(name, section, z0, base, f"{where}: {name}")
+        return cls(str(data["name"]), standards, str(data.get("description", "")), z0, source)
+
+    def to_dict(self) -> dict:
+        """The kit as the dict its TOML file holds."""
+        out = {"format": FORMAT, "name": self.name}
+        if self.description:
+            out["description"] = self.description
+        out["z0"] = _format(self.z0, "ohm")
+        for name in STANDARDS:
+            out[name] = _standard_dict(self.standards[name])
+        return out
+
+    def save(self, path) -> None:
+        """Writes the kit as TOML (data standards keep their file paths)."""
+        import tomli_w
+
+        text = tomli_w.dumps(self.to_dict())
+        with written_whole(path, "w", encoding="utf-8") as fp:
+            fp.write(text)
+
+    def describe(self) -> str:
+        """A readable table of the kit's definition."""
+        lines = [f"{self.name}" + (f": {self.description}" if self.description else ""),
+                 f"reference impedance {self.z0:g} ohm"]
+        for name in STANDARDS:
+            s = self.standards[name]
+            if isinstance(s, DataStandard):
+                lines.append(f"  {name:<6} data from {s.path} ({len(s.f)} points, {s.f[0]:g} to {s.f[-1]:g} Hz)")
+                continue
+            parts = []
+            if isinstance(s, Open):
+                parts.append("C = " + ", ".join(f"{c:g}" for c in s.capacitance) + " (F, F/Hz, F/Hz^2, F/Hz^3)")
+            elif isinstance(s, Short):
+                parts.append("L = " + ", ".join(f"{c:g}" for c in s.inductance) + " (H, H/Hz, H/Hz^2, H/Hz^3)")
+            elif isinstance(s, Load):
+                parts.append(f"R = {s.resistance:g} ohm, series L = {s.inductance:g} H")
+            o = s.offset
+            length, loss_db = o.to_length()
+            parts.append(f"offset {o.delay * 1e12:.4g} ps, {o.loss / 1e9:.4g} Gohm/s, {o.z0:g} ohm"
+                         f" ({length * 1e3:.4g} mm, {loss_db:.4g} dB/sqrt(GHz))")
+            lines.append(f"  {name:<6} " + "; ".join(parts))
+        return "\n".join(lines)
+
+
+@contextlib.contextmanager
+def _at(where: str):
+    """Puts `where` (file and field) in front of a KitError raised inside, once."""
+    try:
+        yield
+    except KitError as e:
+        if str(e).startswith(where):
+            raise
+        raise KitError(f"{where}: {e}") from None
+
+
+def _known(section: dict, fields: set, where: str) -> None:
+    unknown = sorted(set(section) - fields)
+    if unknown:
+        raise KitError(f"{where}: unknown field {unknown[0]!r} (expected {', '.join(sorted(fields))})")
+
+
+def _offset(value: Any, where: str) -> Offset:
+    if value is None:
+        return Offset()
+    if not isinstance(value, dict):
+        raise KitError(f"{where}: offset must be a table")
+    _known(value, {"delay", "loss", "z0", "length"}, where)
+    z0 = _quantity(value.get("z0", 50.0), "impedance", f"{where}.z0")
+    with _at(where):
+        if "length" in value:
+            if "delay" in value:
+                raise KitError(f"{where}: give either delay or length, not both")
+            length = _quantity(value["length"], "length", f"{where}.length")
+            loss = _quantity(value.get("loss", 0.0), "db_loss", f"{where}.loss")
+            return Offset.from_length(length, loss, z0)
+        delay = _quantity(value.get("delay", 0.0), "time", f"{where}.delay")
+        loss = _quantity(value.get("loss", 0.0), "loss", f"{where}.loss")
+        return Offset(delay, loss, z0)
+
+
+def _series(values: Any, quantity: str, where: str) -> tuple:
+    if not isinstance(values, list):
+        values = [values]
+    if not 1 <= len(values) <= 4:
+        raise KitError(f"{where}: 1 to 4 coefficients, not {len(values)}")
+    return tuple(_quantity(v, quantity, f"{where}[{i}]", power=i) for i, v in enumerate(values))
+
+
+def _standard(name: str, section: dict, z0: float, base: str, where: str):
+    with _at(where):
+        if "file" in section:
+            _known(section, {"file"}, where)
+            path = section["file"]
+            if not isinstance(path, str):
+                raise KitError(f"{where}: file must be a path")
+            return DataStandard.read(os.path.join(base, path), 2 if name == "thru" else 1, z0, where)
+        offset = _offset(section.get("offset"), f"{where}.offset")
+        if name == "open":
+            _known(section, {"capacitance", "offset"}, where)
+            if "capacitance" not in section:
+                raise KitError(f"{where}: missing field 'capacitance'")
+            return Open(_series(section["capacitance"], "capacitance", f"{where}.capacitance"), offset)
+        if name == "short":
+            _known(section, {"inductance", "offset"}, where)
+            if "inductance" not in section:
+                raise KitError(f"{where}: missing field 'inductance'")
+            return Short(_series(section["inductance"], "inductance", f"{where}.inductance"), offset)
+        if name == "load":
+            _known(section, {"resistance", "inductance", "offset"}, where)
+            if "resistance" not in section:
+                raise KitError(f"{where}: missing field 'resistance'")
+            return Load(_quantity(section["resistance"], "resistance", f"{where}.resistance"),
+                        _quantity(section.get("inductance", 0.0), "inductance", f"{where}.inductance"), offset)
+        _known(section, {"offset"}, where)
+        return Thru(offset)
+
+
+def _standard_dict(s) -> dict:
+    if isinstance(s, DataStandard):
+        return {"file": s.path}
+    out: dict = {}
+    if isinstance(s, Open):
+        out["capacitance"] = [_format(c, _polynomial_unit("F", i)) for i, c in enumerate(s.capacitance)]
+    elif isinstance(s, Short):
+        out["inductance"] = [_format(c, _polynomial_unit("H", i)) for i, c in enumerate(s.inductance)]
+    elif isinstance(s, Load):
+        out["resistance"] = _format(s.resistance, "ohm")
+        out["inductance"] = _format(s.inductance, "H")
+    o = s.offset
+    out["offset"] = {"delay": _format(o.delay, "s"), "loss": _format(o.loss, "ohm/s"), "z0": _format(o.z0, "ohm")}
+    return out
+
+
+def example_kit() -> CalKit:
+    """The generic example kit shipped with the package (illustrative values,
+    not any maker's kit)."""
+    with resources.as_file(resources.files("orvane_ex") / "kits" / "example.toml") as path:
+        return CalKit.load(path)

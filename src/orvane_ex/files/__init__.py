@@ -1,0 +1,1 @@
+"""Files: Touchstone (`touchstone`) and calibration files (`calfile`)."""
