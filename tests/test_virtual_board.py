@@ -126,7 +126,7 @@ def test_demo_multiline_trl(tmp_path):
     assert [line.split(":")[0] for line in text.splitlines() if line.startswith(">> Measure")] == [
         ">> Measure THRU", ">> Measure REFLECT", ">> Measure LINE 1", ">> Measure LINE 2", ">> Measure LINE 3",
         ">> Measure DUT"]
-    assert "warning: TRL: at" in text
+    assert "warning: trl: the line's phase is within 10 degrees" in text
     rows = {line[:26].strip(): float(line.split()[-1]) for line in text.splitlines()
             if line.startswith(("TRL, 3 mm line", "multiline TRL"))}
     assert rows["multiline TRL"] < -60 and rows["TRL, 3 mm line"] - rows["multiline TRL"] >= 10

@@ -227,8 +227,9 @@ def multiline(args, settings):
 
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", trl.TRLConditionWarning)
-        single = trl.trl(f, Tm, Rm, Lm[0], line_length=medium.line_lengths[0], er_est=3.0)
-        multi = trl.multiline_trl(f, Tm, Rm, Lm, line_lengths=medium.line_lengths, er_est=3.0,
+        # the board's recordings are in its own phase convention
+        single = trl.trl(f, Tm, Rm, Lm[0], line_length=medium.line_lengths[0], er_est=3.0, convention="board")
+        multi = trl.multiline_trl(f, Tm, Rm, Lm, line_lengths=medium.line_lengths, er_est=3.0, convention="board",
                                   notes=f"virtual QLM-417, seed {args.seed}, demo")
     for w in caught:
         print(f"warning: {w.message}\n")

@@ -43,6 +43,16 @@ def _now() -> str:
     return datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
 
 
+def bands(f: np.ndarray, mask: np.ndarray) -> str:
+    """The frequencies where `mask` holds, as separate bands: '0.2 to 1.4 GHz,
+    at 60 GHz, 146 to 149 GHz'."""
+    where = np.flatnonzero(mask)
+    runs = np.split(where, np.flatnonzero(np.diff(where) > 1) + 1)
+    parts = [f"at {f[r[0]] / 1e9:.4g} GHz" if len(r) == 1 else f"{f[r[0]] / 1e9:.4g} to {f[r[-1]] / 1e9:.4g} GHz"
+             for r in runs]
+    return ", ".join(parts)
+
+
 def _span(f: np.ndarray) -> str:
     return f"{f[0] / 1e9:.6g} to {f[-1] / 1e9:.6g} GHz"
 
@@ -72,14 +82,18 @@ class Calibration:
     ports: ClassVar[int] = 2
     # term name: the shape of one point's value
     TERMS: ClassVar[dict] = {}
+    # terms a calibration may hold besides its model's: name, shape of one point's value
+    OPTIONAL_TERMS: ClassVar[dict] = {}
 
     def __post_init__(self):
         self.f = np.asarray(self.f, dtype=float)
         n = len(self.f)
         if self.f.ndim != 1 or n < 1 or not np.isfinite(self.f).all() or (np.diff(self.f) <= 0).any():
             raise ValueError("f must be an increasing one-dimensional grid of finite frequencies (Hz)")
-        for name, shape in self.TERMS.items():
+        for name, shape in {**self.TERMS, **self.OPTIONAL_TERMS}.items():
             if name not in self.terms:
+                if name in self.OPTIONAL_TERMS:
+                    continue
                 raise ValueError(f"{self.method}: missing error term {name!r}")
             value = np.asarray(self.terms[name])
             if value.shape[:1] != (n,) or (shape is not None and value.shape[1:] != shape):
@@ -209,6 +223,21 @@ class Calibration:
         return "\n".join(lines)
 
 
+def unterminate(Sm: np.ndarray, gamma_f: np.ndarray, gamma_r: np.ndarray) -> np.ndarray:
+    """Raw two-port measurements [n,2,2] with the analyser's switch terms
+    removed (Marks 1997): gamma_f = a2/b2 with port 1 driving, gamma_r =
+    a1/b1 with port 2 driving, [n] each."""
+    Sm = np.asarray(Sm, complex)
+    s11, s12, s21, s22 = Sm[:, 0, 0], Sm[:, 0, 1], Sm[:, 1, 0], Sm[:, 1, 1]
+    d = 1 - s12 * s21 * gamma_f * gamma_r
+    out = np.empty_like(Sm)
+    out[:, 0, 0] = (s11 - s12 * s21 * gamma_f) / d
+    out[:, 0, 1] = (s12 - s11 * s12 * gamma_r) / d
+    out[:, 1, 0] = (s21 - s22 * s21 * gamma_f) / d
+    out[:, 1, 1] = (s22 - s12 * s21 * gamma_r) / d
+    return out
+
+
 def error_box(e00, e11, e10e01):
     """A two-port error box from one-port terms, with e10 = e01 = sqrt(e10e01)."""
     t = np.sqrt(e10e01)
@@ -219,11 +248,17 @@ def error_box(e00, e11, e10e01):
 
 @dataclasses.dataclass
 class EightTermModel(Calibration):
-    """An eight-term model (A, B, q), however it was found, applied with `correct8Term`."""
+    """An eight-term model (A, B, q), however it was found, applied with
+    `correct8Term`. A model built from raw measurements with the analyser's
+    switch terms (`switch_f`, `switch_r`) removes them from each measurement
+    before correcting it."""
 
     TERMS: ClassVar[dict] = {"A": (2, 2), "B": (2, 2), "q": ()}
+    OPTIONAL_TERMS: ClassVar[dict] = {"switch_f": (), "switch_r": ()}
 
     def correct(self, Sm):
+        if "switch_f" in self.terms:
+            Sm = unterminate(Sm, self.terms["switch_f"], self.terms["switch_r"])
         return hidden().correct8Term(Sm, self.terms["A"], self.terms["B"], self.terms["q"])
 
     def error_boxes(self):

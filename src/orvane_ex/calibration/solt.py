@@ -4,13 +4,20 @@ built and applied with `orvane_ex.hidden`'s own model functions."""
 from __future__ import annotations
 
 import dataclasses
+import warnings
 from typing import ClassVar
 
 import numpy as np
 
-from .base import Calibration, EightTermModel, error_box, hidden, register
+from . import thru_root
+from .base import Calibration, EightTermModel, bands, error_box, hidden, register
 
-__all__ = ["OnePortCal", "ResponseCal", "EightTermCal", "UnknownThruCal", "TwelveTermCal", "TWELVE_TERMS"]
+__all__ = ["OnePortCal", "ResponseCal", "EightTermCal", "UnknownThruCal", "TwelveTermCal", "TWELVE_TERMS",
+           "UnknownThruWarning"]
+
+
+class UnknownThruWarning(UserWarning):
+    """Frequency points where the unknown thru leaves the model's sign uncertain."""
 
 
 @register
@@ -74,15 +81,38 @@ class EightTermCal(EightTermModel):
 @register
 @dataclasses.dataclass
 class UnknownThruCal(EightTermModel):
-    """Eight-term model from an unknown thru (`get8TermModelUThru`)."""
+    """Eight-term model from the reflection standards of both ports and a
+    thru of unknown S-parameters (reciprocal only)."""
 
     method: ClassVar[str] = "unknown-thru"
 
     @classmethod
-    def build(cls, f, G1, Gm1, G2, Gm2, Tm, phys_length: float = 0.05, **kw) -> "UnknownThruCal":
-        A, B, q = hidden().get8TermModelUThru(G1, Gm1, G2, Gm2, Tm, np.asarray(f, float), phys_length)
+    def build(cls, f, G1, Gm1, G2, Gm2, Tm, phys_length: float | None = None, **kw) -> "UnknownThruCal":
+        """The model from the actual (G1, G2) and measured (Gm1, Gm2) Open,
+        Short, Load [n,3] of both ports and the measured thru Tm [n,2,2] at
+        the frequencies f [n] (Hz).
+
+        The adapters are `get8TermModelUThru`'s. The sign of e10 e32, which
+        the thru leaves open, is chosen from the data (see `thru_root`): the
+        thru's transmission phase continuous across the band and zero at DC.
+        `phys_length` (m, at the velocity factor 0.695 of
+        `get8TermModelUThru`) is only a hint, used where the data cannot
+        decide. Warns (`UnknownThruWarning`) naming the points where the
+        sign is uncertain, as on a grid too coarse for the thru's delay.
+        """
+        f = np.asarray(f, float)
+        A, B, _ = hidden().get8TermModelUThru(G1, Gm1, G2, Gm2, Tm, f)
+        q, unsure = thru_root.choose_q(f, A, B, Tm, phys_length)
+        if unsure.any():
+            warnings.warn(f"unknown thru: the sign of e10 e32 is uncertain at {unsure.sum()} of {len(f)} points "
+                          f"({bands(f, unsure)}): the thru's phase turns too far between neighbouring points, "
+                          "or its phase at DC is not clear (a finer grid, or phys_length, settles it)",
+                          UnknownThruWarning, stacklevel=2)
+        parameters = dict(kw.pop("parameters", None) or {})
+        if phys_length is not None:
+            parameters["phys_length"] = float(phys_length)
         return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
-                                                  "Tm": np.asarray(Tm)}, **kw)
+                                                  "Tm": np.asarray(Tm)}, parameters=parameters, **kw)
 
 
 TWELVE_TERMS = ("directivity", "source_match", "reflection_tracking", "transmission_tracking", "load_match",

@@ -3,28 +3,28 @@
 On boards, fixtures and wafers the standards are a thru, a reflect of unknown
 value (the same on both ports, roughly open or short) and lines of unknown
 loss, made on the same substrate as the device. `trl` calibrates with one
-line, `multiline_trl` with two or more: every line is taken against a common
-one and the pairs are combined with the weights that minimise the variance
-at each frequency (Marks' multiline method), so the band is covered wherever
-some pair is well conditioned.
-
-Both take switch-corrected measurements ([n,2,2] stacks, as
-`hidden.ab2S_SwitchCorrect` gives them; the reflect measured on both ports at
-once) and give a calibration whose `A`, `B`, `q` terms `hidden.correct8Term`
-applies (`cal.apply(Sm)` does), together with the lines' propagation
-constant `gamma` (1/m), the effective permittivity `eps_eff` (multiline), the
-reflect's value and a per-point `condition` figure: the combination's
-effective |sinh(gamma l)|, 1 for a single lossless line 90 degrees from the
-thru, near 0 where the line's phase is near 0 or 180 degrees of the thru's
-and no calibration is possible.
+line, `multiline_trl` with two or more: every line is paired with a common
+line and the pairs' estimates of the propagation constant and of both error
+boxes are combined with the Gauss-Markov weights of Marks' multiline method,
+so the band is covered wherever some pair is well conditioned.
 
 The reference planes are at the centre of the thru (its ends when it has
 zero length), moved by `ref_plane` metres (negative: towards the analyser).
 The reference impedance is the lines' characteristic impedance.
+
+References
+----------
+R. B. Marks, "A multiline method of network analyzer calibration", IEEE
+Trans. Microwave Theory Tech. 39(7), 1991.
+D. C. DeGroot, J. A. Jargon, R. B. Marks, "Multiline TRL revealed", 60th
+ARFTG Conference, 2002.
+R. B. Marks, "Formulations of the basic vector network analyzer error model
+including switch terms", 50th ARFTG Conference, 1997.
 """
 from __future__ import annotations
 
 import dataclasses
+import math
 import warnings
 from typing import ClassVar, Literal
 
@@ -32,13 +32,15 @@ import numpy as np
 
 from .. import _native
 from .._common.constants import SPEED_OF_LIGHT
-from .._common.convention import Convention, in_convention
-from .base import EightTermModel, register
+from .._common.convention import CONVENTIONS, Convention, in_convention
+from .base import EightTermModel, bands, register, unterminate
 
 __all__ = ["trl", "multiline_trl", "TRLCal", "MultilineTRLCal", "TRLConditionWarning"]
 
+
 class TRLConditionWarning(UserWarning):
-    """Frequency points where the line standards cannot calibrate."""
+    """Frequency points where the TRL standards cannot calibrate, or where
+    the result is not physical."""
 
 
 @register
@@ -62,104 +64,305 @@ class MultilineTRLCal(EightTermModel):
 
 
 Reflect = Literal["open", "short"]
+ReflectRoot = Literal["continuous", "estimate"]
+
+# Lines closer in length than this cannot be told apart at any frequency.
+MIN_LENGTH_DIFFERENCE = 1e-7
+# The reflect's |Gamma| may exceed 1 by this much before it is reported.
+REFLECT_MARGIN = 0.05
 
 
 def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0, reflect_like: Reflect = "short",
-        er_est: complex = 1.0, ref_plane: float = 0.0, convention: Convention = "board",
-        warn_within: float = 10.0, notes: str = "") -> TRLCal:
-    """TRL from a thru, a reflect and one line (lengths in metres).
+        reflect_offset: float = 0.0, reflect_root: ReflectRoot = "continuous", er_est: complex = 1.0,
+        ref_plane: float = 0.0, switch_terms=None, convention: Convention = "engineering", warn_within: float = 10.0,
+        notes: str = "") -> TRLCal:
+    """TRL calibration from a thru, a reflect and one line.
 
-    er_est: a rough effective permittivity of the line, for the root choice;
-    reflect_like: whether the reflect is open-like or short-like. Warns
-    (TRLConditionWarning) where the line's phase is within `warn_within`
-    degrees of 0 or 180 degrees of the thru's: one line cannot calibrate there.
+    Parameters
+    ----------
+    f : array_like, shape (n,)
+        Increasing frequencies (Hz).
+    thru, reflect, line : array_like, shape (n, 2, 2)
+        Measured S-parameters of the standards; the reflect is measured on
+        both ports at once.
+    line_length : float
+        The line's length (m).
+    thru_length : float, optional
+        The thru's length (m); the reference planes are at its centre.
+    reflect_like : {'short', 'open'}, optional
+        What the reflect is like: its value is about -1 or +1, seen from
+        `reflect_offset` metres beyond the reference planes (negative:
+        towards the analyser; scikit-rf's `refl_offset` counts from the
+        thru's ends instead, so ours is theirs minus half the thru).
+    reflect_root : {'continuous', 'estimate'}, optional
+        How the sign of the reflect's value (and with it of the reflection
+        error terms) is chosen. 'continuous' (default): from the estimate
+        where it is surest, at the low end of the band, then so that the
+        reflect's phase is continuous across the band, as a physical reflect's
+        is. 'estimate': at each point the sign nearer the estimate, as the
+        published method and scikit-rf's `NISTMultilineTRL` choose it; an
+        estimate more than 90 degrees off at some frequency then flips the
+        sign of the corrected S11 and S22 there.
+    er_est : complex, optional
+        A rough effective permittivity of the line, for the root choice.
+    ref_plane : float, optional
+        Moves the reference planes by this many metres (negative: towards
+        the analyser).
+    switch_terms : tuple of array_like, shape (n,), optional
+        The analyser's switch terms (Gamma_f = a2/b2 with port 1 driving,
+        Gamma_r = a1/b1 with port 2 driving). Given, the standards are raw
+        measurements and are switch-corrected first; the calibration then
+        corrects raw measurements too. Without them, every measurement
+        passed in (and later to `apply`) must be switch-corrected already.
+    convention : {'engineering', 'board'}, optional
+        The phase convention of the measurements: 'engineering', the e^{jwt}
+        convention of Touchstone files and other analysers' data (default),
+        or 'board', the QLM-417's own, as `orvane_ex.hidden`'s measurement
+        functions return it. The error terms are in the same convention.
+    warn_within : float, optional
+        Warns where the line's phase is within this many degrees of 0 or 180
+        degrees of the thru's.
+    notes : str, optional
+        Stored with the calibration.
+
+    Returns
+    -------
+    TRLCal
+        Its `apply(Sm)` corrects measurements; `terms` holds `A`, `B`, `q`
+        (as `hidden.correct8Term` takes them), `gamma` (1/m), `reflect` and
+        `condition` (see `multiline_trl`).
+
+    Raises
+    ------
+    ValueError
+        For arguments of the wrong shape, non-finite values or equal lengths.
+
+    Warns
+    -----
+    TRLConditionWarning
+        Once, naming the frequency bands where the line cannot calibrate, or
+        where the reflect or the loss come out unphysical.
     """
-    result, f = _solve(f, thru, reflect, [line], [line_length], thru_length, reflect_like, er_est, ref_plane,
-                       convention)
-    phase = np.degrees(np.abs(result["gamma"].imag) * abs(line_length - thru_length)) % 180
-    poor = np.minimum(phase, 180 - phase) < warn_within
-    if poor.any():
-        warnings.warn(f"TRL: at {poor.sum()} of {len(f)} points ({_ranges(f[poor])}) the line's phase is within "
-                      f"{warn_within:g} degrees of 0 or 180 degrees of the thru's; one line cannot calibrate there "
-                      f"(add lines of other lengths: multiline_trl)", TRLConditionWarning, stacklevel=2)
-    return TRLCal(f, {k: result[k] for k in TRLCal.TERMS}, _standards(thru, reflect, [line]),
-                  parameters=_parameters([line_length], thru_length, reflect_like, er_est, ref_plane, convention),
-                  notes=notes)
+    cal, problems = _calibrate(TRLCal, f, thru, reflect, [line], [line_length], thru_length, reflect_like,
+                               reflect_offset, reflect_root, er_est, ref_plane, switch_terms, convention, notes,
+                               lines_name="line", lengths_name="line_length")
+    phase = np.degrees(np.abs(cal.terms["gamma"].imag) * abs(float(line_length) - float(thru_length))) % 180
+    near = np.minimum(phase, 180 - phase) < warn_within
+    _warn(cal, [(near, f"the line's phase is within {warn_within:g} degrees of 0 or 180 degrees of the thru's; "
+                       "one line cannot calibrate there (add lines of other lengths: multiline_trl)"), *problems])
+    return cal
 
 
-def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float = 0.0,
-                  reflect_like: Reflect = "short", er_est: complex = 1.0, ref_plane: float = 0.0,
-                  convention: Convention = "board", warn_below: float = 0.1, notes: str = "") -> MultilineTRLCal:
-    """Multiline TRL from a thru, a reflect and two or more lines (lengths in
-    metres). Warns (TRLConditionWarning) where even the best combination has
-    a condition figure below `warn_below`."""
+def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float = 0.0, reflect_like: Reflect = "short",
+                  reflect_offset: float = 0.0, reflect_root: ReflectRoot = "continuous", er_est: complex = 1.0,
+                  ref_plane: float = 0.0, switch_terms=None, convention: Convention = "engineering",
+                  warn_below: float = 0.1, notes: str = "") -> MultilineTRLCal:
+    """Multiline TRL calibration from a thru, a reflect and two or more lines.
+
+    Parameters
+    ----------
+    f : array_like, shape (n,)
+        Increasing frequencies (Hz).
+    thru, reflect : array_like, shape (n, 2, 2)
+        Measured S-parameters of the thru and of the reflect (on both ports
+        at once).
+    lines : sequence of array_like, each shape (n, 2, 2)
+        Measured S-parameters of the lines.
+    line_lengths : sequence of float
+        Each line's length (m), in the order of `lines`.
+    thru_length, reflect_like, reflect_offset, reflect_root, er_est, ref_plane, switch_terms, convention, notes
+        As for `trl`.
+    warn_below : float, optional
+        Warns where the condition figure is below this.
+
+    Returns
+    -------
+    MultilineTRLCal
+        Its `terms` hold `A`, `B`, `q`, `gamma` (1/m), `eps_eff` (the
+        effective permittivity -(c gamma / omega)^2), `reflect` (at the
+        reference planes) and `condition`: the inverse of the combination's
+        normalised standard deviation, 1 for a single lossless line 90
+        degrees from the thru, near 0 where no pair of lines can calibrate.
+
+    Raises
+    ------
+    ValueError
+        For fewer than two lines, arguments of the wrong shape, non-finite
+        values or lengths too close to tell apart.
+
+    Warns
+    -----
+    TRLConditionWarning
+        Once, naming the frequency bands where the condition is low, the
+        reflect's |Gamma| exceeds 1 or the loss comes out negative.
+
+    Examples
+    --------
+    >>> cal = multiline_trl(f, thru, reflect, [line1, line2], line_lengths=[1e-3, 4e-3],
+    ...                     er_est=5, switch_terms=(gamma_f, gamma_r))  # doctest: +SKIP
+    >>> corrected = cal.apply(raw_device)  # doctest: +SKIP
+    """
     lines = list(lines)
     if len(lines) < 2:
         raise ValueError(f"multiline TRL needs two or more lines, not {len(lines)}; with one line use trl()")
-    result, f = _solve(f, thru, reflect, lines, line_lengths, thru_length, reflect_like, er_est, ref_plane,
-                       convention)
-    poor = result["condition"] < warn_below
-    if poor.any():
-        warnings.warn(f"multiline TRL: at {poor.sum()} of {len(f)} points ({_ranges(f[poor])}) no pair of lines is "
-                      f"well conditioned (condition below {warn_below:g}); add lines of other lengths",
-                      TRLConditionWarning, stacklevel=2)
-    omega = 2 * np.pi * f
-    result["eps_eff"] = -(SPEED_OF_LIGHT * result["gamma"] / omega) ** 2
-    return MultilineTRLCal(f, {k: result[k] for k in MultilineTRLCal.TERMS}, _standards(thru, reflect, lines),
-                           parameters=_parameters(line_lengths, thru_length, reflect_like, er_est, ref_plane,
-                                                  convention), notes=notes)
+    cal, problems = _calibrate(MultilineTRLCal, f, thru, reflect, lines, line_lengths, thru_length, reflect_like,
+                               reflect_offset, reflect_root, er_est, ref_plane, switch_terms, convention, notes,
+                               lines_name="lines", lengths_name="line_lengths")
+    _warn(cal, [(~(cal.terms["condition"] >= warn_below),
+                 f"no pair of lines is well conditioned (condition below {warn_below:g}); add lines of other "
+                 "lengths"), *problems])
+    return cal
 
 
-def _solve(f, thru, reflect, lines, lengths, thru_length, reflect_like, er_est, ref_plane, convention):
+def _calibrate(cls, f, thru, reflect, lines, lengths, thru_length, reflect_like, reflect_offset, reflect_root, er_est,
+               ref_plane, switch_terms, convention, notes, *, lines_name, lengths_name):
+    """The calibration, and the doubtful points its root choice found."""
     f = np.asarray(f, dtype=float)
     if f.ndim != 1 or not len(f) or not (np.isfinite(f).all() and (f > 0).all()) or (np.diff(f) <= 0).any():
         raise ValueError("f must be an increasing grid of positive frequencies (Hz)")
-    stacks = {"thru": thru, "reflect": reflect, **{f"line {i + 1}": x for i, x in enumerate(lines)}}
-    arrays = {}
-    for name, value in stacks.items():
-        value = np.asarray(value, dtype=complex)
-        if value.shape != (len(f), 2, 2):
-            raise ValueError(f"{name}: shape {value.shape}; the grid has {len(f)} points, so [{len(f)}, 2, 2] "
-                             "is needed")
-        arrays[name] = value
-    lengths = np.asarray(lengths, dtype=float)
-    if lengths.shape != (len(lines),) or not np.isfinite(lengths).all():
-        raise ValueError(f"one length per line: {len(lines)} lines, {lengths.size} lengths")
-    everything = [float(thru_length), *lengths]
-    for i in range(len(everything)):
-        for j in range(i):
-            if everything[i] == everything[j]:
-                names = ["the thru" if k == 0 else f"line {k}" for k in (j, i)]
-                raise ValueError(f"{names[0]} and {names[1]} have the same length ({everything[i]:g} m): a pair of "
-                                 "equal lengths cannot calibrate")
+    n = len(f)
+    names = ["thru", "reflect"] + ([lines_name] if len(lines) == 1 else [f"{lines_name}[{i}]"
+                                                                         for i in range(len(lines))])
+    stacks = {}
+    for name, value in zip(names, [thru, reflect, *lines]):
+        stacks[name] = _stack(name, value, n)
+    scalars = {"thru_length": thru_length, "reflect_offset": reflect_offset, "ref_plane": ref_plane}
+    for name, value in scalars.items():
+        if not isinstance(value, (int, float, np.integer, np.floating)) or not math.isfinite(value):
+            raise ValueError(f"{name} must be a finite number of metres, not {value!r}")
+    er = complex(er_est)
+    if not (math.isfinite(er.real) and math.isfinite(er.imag)) or er == 0:
+        raise ValueError(f"er_est must be a finite, nonzero permittivity, not {er_est!r}")
     if reflect_like not in ("open", "short"):
         raise ValueError(f"reflect_like must be 'open' or 'short', not {reflect_like!r}")
+    if reflect_root not in ("continuous", "estimate"):
+        raise ValueError(f"reflect_root must be 'continuous' or 'estimate', not {reflect_root!r}")
+    if convention not in CONVENTIONS:
+        raise ValueError(f"convention must be 'engineering' or 'board', not {convention!r}")
+    lengths = _lengths(lengths, len(lines), float(thru_length), lengths_name)
+    switch = None
+    if switch_terms is not None:
+        if len(switch_terms) != 2:
+            raise ValueError("switch_terms must be (gamma_f, gamma_r)")
+        switch = tuple(_vector(name, x, n) for name, x in zip(("switch_terms[0]", "switch_terms[1]"), switch_terms))
+        stacks = {k: unterminate(v, *switch) for k, v in stacks.items()}
 
     def flip(x):
         return in_convention(x, convention)
 
-    result = _native.multiline_trl(f, flip(arrays["thru"]), flip(arrays["reflect"]),
-                                   flip(np.stack([arrays[f"line {i + 1}"] for i in range(len(lines))])), lengths,
-                                   thru_length=float(thru_length), er_est=complex(er_est),
-                                   reflect_sign=1.0 if reflect_like == "open" else -1.0, ref_plane=float(ref_plane))
+    measured = [flip(v) for v in stacks.values()]
+    sign = 1.0 if reflect_like == "open" else -1.0
+    result = _native.multiline_trl(f, measured[0], measured[1], np.stack(measured[2:]), lengths,
+                                   thru_length=float(thru_length), er_est=er, reflect_estimate=sign,
+                                   reflect_offset=float(reflect_offset), ref_plane=float(ref_plane))
+    terms = {k: result[k] for k in ("A", "B", "q", "gamma", "reflect", "condition")}
+    # the estimate at the final reference planes
+    estimate = sign * np.exp(-2 * terms["gamma"] * (float(reflect_offset) - float(ref_plane)))
+    problems = _choose_reflect_root(f, terms, estimate, reflect_root)
+    if "eps_eff" in cls.TERMS:
+        terms["eps_eff"] = -(SPEED_OF_LIGHT * terms["gamma"] / (2 * np.pi * f)) ** 2
     for k in ("A", "B", "q", "reflect"):
-        result[k] = flip(result[k])
-    return result, f
+        terms[k] = flip(terms[k])
+    if switch is not None:
+        terms["switch_f"], terms["switch_r"] = switch
+    standards = {"thru": np.asarray(thru, complex), "reflect": np.asarray(reflect, complex)}
+    standards.update((f"line{i + 1}", np.asarray(x, complex)) for i, x in enumerate(lines))
+    parameters = {"line_lengths": [float(x) for x in lengths], "thru_length": float(thru_length),
+                  "reflect_like": reflect_like, "reflect_offset": float(reflect_offset), "reflect_root": reflect_root,
+                  "er_est": er.real if er.imag == 0 else [er.real, er.imag], "ref_plane": float(ref_plane),
+                  "convention": convention}
+    return cls(f, terms, standards, parameters=parameters, notes=notes), problems
 
 
-def _standards(thru, reflect, lines) -> dict:
-    out = {"thru": np.asarray(thru, complex), "reflect": np.asarray(reflect, complex)}
-    out.update((f"line{i + 1}", np.asarray(x, complex)) for i, x in enumerate(lines))
-    return out
+def _choose_reflect_root(f, terms, estimate, how) -> list:
+    """Settles the sign of the reflect (and with it of A's first column and
+    B's first row) in `terms`, in place; returns the doubtful points found,
+    as (mask, text) pairs.
+
+    The solver picks, at each point, the sign nearer the estimate. A physical
+    reflect's phase is continuous, so 'continuous' keeps each point's sign
+    relative to its neighbour (the step predicted by the estimate's own
+    phase), and settles the one sign left by a vote of the points against
+    the estimate, the low frequencies (where an offset matters least)
+    counting most."""
+    gamma_r = terms["reflect"]
+    valid = np.flatnonzero(np.isfinite(gamma_r) & np.isfinite(estimate) & (gamma_r != 0))
+    if not len(valid):
+        return []
+    relative = np.ones(len(f))      # each point's sign relative to the solver's choice
+    unsure = np.zeros(len(f), bool)
+    previous = valid[0]
+    for k in valid[1:]:
+        predicted = relative[previous] * gamma_r[previous] * estimate[k] / estimate[previous]
+        cosine = (gamma_r[k] * np.conj(predicted)).real / abs(gamma_r[k] * predicted)
+        relative[k] = 1.0 if cosine >= 0 else -1.0
+        unsure[k] = abs(cosine) < 0.5
+        previous = k
+    agreement = (relative[valid] * gamma_r[valid] * np.conj(estimate[valid])).real / np.abs(
+        gamma_r[valid] * estimate[valid])
+    vote = np.sum(agreement * f[valid[0]] / f[valid])
+    flip = relative * (1.0 if vote >= 0 else -1.0) < 0
+    if how == "estimate":
+        return [(flip, "the reflect's phase jumps by about 180 degrees, its estimate being more than 90 degrees off "
+                       "(reflect_root='continuous' follows the measured phase)")]
+    for key, index in (("A", np.s_[:, :, 0]), ("B", np.s_[:, 0, :])):
+        view = terms[key][index]
+        view[flip] = -view[flip]
+    terms["reflect"] = np.where(flip, -gamma_r, gamma_r)
+    away = np.zeros(len(f), bool)
+    away[valid] = (terms["reflect"][valid] * np.conj(estimate[valid])).real < 0
+    return [(away, "the reflect is more than 90 degrees from its estimate (its sign follows the reflect's measured "
+                   "phase there; check reflect_like and reflect_offset)"),
+            (unsure, "the reflect's phase turns by 60 to 120 degrees from one point to the next, so its sign is "
+                     "uncertain (a finer frequency grid settles it)")]
 
 
-def _parameters(line_lengths, thru_length, reflect_like, er_est, ref_plane, convention) -> dict:
-    """What a saved TRL calibration records of how it was solved (JSON-ready)."""
-    er = complex(er_est)
-    return {"line_lengths": [float(x) for x in line_lengths], "thru_length": float(thru_length),
-            "reflect_like": reflect_like, "er_est": er.real if er.imag == 0 else [er.real, er.imag],
-            "ref_plane": float(ref_plane), "convention": convention}
+def _stack(name: str, value, n: int) -> np.ndarray:
+    value = np.asarray(value)
+    if value.dtype.kind not in "biufc":
+        raise ValueError(f"{name}: S-parameters must be numbers, not {value.dtype}")
+    value = value.astype(complex)
+    if value.shape != (n, 2, 2):
+        raise ValueError(f"{name}: shape {value.shape}; the grid has {n} points, so [{n}, 2, 2] is needed")
+    if not np.isfinite(value).all():
+        raise ValueError(f"{name}: {np.count_nonzero(~np.isfinite(value).all(axis=(1, 2)))} points hold values "
+                         "that are not finite")
+    return value
 
 
-def _ranges(f: np.ndarray) -> str:
-    return f"between {f.min() / 1e9:.4g} and {f.max() / 1e9:.4g} GHz" if len(f) > 1 else f"at {f[0] / 1e9:.4g} GHz"
+def _vector(name: str, value, n: int) -> np.ndarray:
+    value = np.asarray(value)
+    if value.dtype.kind not in "biufc" or value.shape != (n,) or not np.isfinite(value).all():
+        raise ValueError(f"{name}: a switch term needs {n} finite complex values, one per point")
+    return value.astype(complex)
+
+
+def _lengths(lengths, count: int, thru_length: float, name: str) -> np.ndarray:
+    values = np.atleast_1d(np.asarray(lengths, dtype=float))
+    if values.shape != (count,):
+        raise ValueError(f"one length per line: {count} lines, {values.size} lengths")
+    for i, x in enumerate(values):
+        if not math.isfinite(x):
+            raise ValueError(f"{name}: the length of line {i + 1} is {x}; lengths are finite numbers of metres")
+    everything = [thru_length, *values]
+    label = ["the thru"] + [f"line {i + 1}" for i in range(count)]
+    for i in range(len(everything)):
+        for j in range(i):
+            if abs(everything[i] - everything[j]) < MIN_LENGTH_DIFFERENCE:
+                same = "the same length" if everything[i] == everything[j] else "lengths closer than 0.1 um"
+                raise ValueError(f"{label[j]} and {label[i]} have {same} ({everything[j]:g} and {everything[i]:g} m):"
+                                 " a pair of equal lengths cannot calibrate")
+    return values
+
+
+def _warn(cal, checks) -> None:
+    """One warning for every kind of doubtful point, each with its bands."""
+    terms = cal.terms
+    checks = list(checks) + [
+        (~(np.abs(terms["reflect"]) <= 1 + REFLECT_MARGIN), "the reflect's |Gamma| exceeds 1"),
+        (~(terms["gamma"].real >= -1e-4 * np.abs(terms["gamma"])), "the lines' loss comes out negative"),
+    ]
+    found = [f"{text} at {mask.sum()} of {len(cal.f)} points ({bands(cal.f, mask)})" for mask, text in checks
+             if mask.any()]
+    if found:
+        warnings.warn(f"{cal.method}: " + "; ".join(found), TRLConditionWarning, stacklevel=3)

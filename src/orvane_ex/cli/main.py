@@ -74,7 +74,7 @@ def _parser() -> argparse.ArgumentParser:
     source.add_argument("--ideal", action="store_true", help="ideal standards instead of a kit model")
     build.add_argument("--output", "-o", required=True, metavar="CAL.npz")
     build.add_argument("--notes", default="", help="free-form notes stored with the calibration")
-    build.add_argument("--phys-length", type=float, default=0.05, metavar="M",
+    build.add_argument("--phys-length", type=float, metavar="M",
                        help="unknown-thru: approximate thru length in metres (default 0.05)")
     build.add_argument("--lengths", type=float, nargs="+", metavar="M",
                        help="TRL: the line lengths in metres, thru first (line1.s2p, line2.s2p, ... follow)")
@@ -82,6 +82,12 @@ def _parser() -> argparse.ArgumentParser:
                        help="TRL: what the reflect standard is like (default short)")
     build.add_argument("--er-est", type=float, default=1.0, metavar="ER",
                        help="TRL: a rough effective permittivity of the lines (default 1)")
+    build.add_argument("--reflect-offset", type=float, default=0.0, metavar="M",
+                       help="TRL: where the reflect lies beyond the thru's centre, metres (negative: towards the "
+                            "analyser; default 0)")
+    build.add_argument("--switch-terms", metavar="FILE.s2p",
+                       help="TRL: the analyser's switch terms (S21 gamma_f = a2/b2 with port 1 driving, S12 "
+                            "gamma_r = a1/b1 with port 2 driving): the standards are then raw measurements")
     build.set_defaults(run=_build)
 
     info = sub.add_parser("info", help="describe a saved calibration")
@@ -145,7 +151,14 @@ def _build_trl(args) -> base.Calibration:
     names = ["thru.s2p", "reflect.s2p"] + [f"line{i}.s2p" for i in range(1, len(args.lengths))]
     f, thru = _read_standard(args.standards, names[0])
     reflect, *lines = (_read_standard(args.standards, name, f)[1] for name in names[1:])
-    kw = dict(thru_length=args.lengths[0], reflect_like=args.reflect, er_est=args.er_est, notes=args.notes)
+    kw = dict(thru_length=args.lengths[0], reflect_like=args.reflect, reflect_offset=args.reflect_offset,
+              er_est=args.er_est, notes=args.notes)
+    if args.switch_terms:
+        sf, switch, _ = touchstone.read(args.switch_terms)
+        if switch.shape[1] != 2 or len(sf) != len(f) or not np.allclose(sf, f, rtol=1e-12, atol=0):
+            raise CommandError(f"{args.switch_terms}: the switch terms must be a two-port file on the standards' "
+                               "grid")
+        kw["switch_terms"] = (switch[:, 1, 0], switch[:, 0, 1])
     if args.method == "trl":
         if len(lines) != 1:
             raise CommandError("--method trl takes one line (two lengths); use multiline-trl for more")
