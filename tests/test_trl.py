@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 import skrf
 
-from conftest import cascade
+from conftest import cascade, run_python
 from orvane_ex import calset, cli, touchstone, trl
 from orvane_ex.virtual_board import PORTS, Board, PlanarMedium, Settings
 
@@ -135,6 +135,21 @@ def test_open_reflect_and_a_thru_of_nonzero_length():
     (lambda b: trl.multiline_trl(b.f, b.thru, b.refl, b.lines, line_lengths=LENGTHS[:2]),
      "one length per line: 3 lines, 2 lengths"),
     (lambda b: trl.trl(b.f, b.thru, b.refl, b.lines[0], line_length=0.01, reflect_like="load"), "reflect_like"),
+    (lambda b: trl.trl(b.f, b.thru, b.refl, b.lines[0], line_length=0.01, thru_length=np.nan), "thru_length"),
+    (lambda b: trl.trl(b.f, b.thru, b.refl, b.lines[0], line_length=0.01, ref_plane=np.inf), "ref_plane"),
+    (lambda b: trl.trl(b.f, b.thru, b.refl, b.lines[0], line_length=0.01, reflect_offset="1 mm"), "reflect_offset"),
+    (lambda b: trl.trl(b.f, b.thru, b.refl, b.lines[0], line_length=0.01, er_est=np.nan), "er_est"),
+    (lambda b: trl.multiline_trl(b.f, b.thru, b.refl, b.lines, line_lengths=[0.003, np.nan, 0.035]),
+     "line_lengths: the length of line 2 is nan"),
+    (lambda b: trl.multiline_trl(b.f, b.thru, b.refl, b.lines, line_lengths=[0.003, 0.003 + 1e-18, 0.035]),
+     "line 1 and line 2 have lengths closer than 0.1 um"),
+    (lambda b: trl.multiline_trl(b.f, b.thru, np.where(b.refl == 0, np.nan, b.refl), b.lines, line_lengths=LENGTHS),
+     "reflect: 101 points hold values that are not finite"),
+    (lambda b: trl.multiline_trl(b.f, b.thru, b.refl, [b.lines[0], b.lines[1] * np.inf, b.lines[2]],
+                                 line_lengths=LENGTHS), r"lines\[1\]: 101 points"),
+    (lambda b: trl.trl(b.f, b.thru, b.refl, b.lines[0], line_length=0.01, switch_terms=(b.f[:-1], b.f)),
+     r"switch_terms\[0\]: a switch term needs 101"),
+    (lambda b: trl.trl(b.f, b.thru, b.refl, b.lines[0], line_length=0.01, convention="ejwt"), "convention"),
 ])
 def test_bad_inputs(call, message):
     with pytest.raises(ValueError, match=message):
@@ -193,3 +208,56 @@ def test_saved_and_built_from_files(tmp_path, capsys):
     assert cli.main(["build", "-m", "trl", "-s", str(folder), "--lengths", "0", "0.003", "0.010", "-o",
                      str(tmp_path / "x.npz")]) == 2
     assert "takes one line" in capsys.readouterr().err
+
+
+def test_warning_names_each_band_apart():
+    # a 10 mm line's phase passes 180 and 360 degrees of the thru's at about 8.4 and 16.8 GHz
+    b = Bench(f=(1e9, 20e9), n=381)
+    with pytest.warns(trl.TRLConditionWarning) as record:
+        trl.trl(b.f, b.thru, b.refl, b.lines[1], line_length=LENGTHS[1], er_est=3.0)
+    text = str(record[0].message)
+    assert text.count(" to ") == 2 and text.count(" GHz") == 2, text
+
+
+def test_floating_point_traps_do_not_kill_the_process(tmp_path):
+    code = """
+        import ctypes, ctypes.util, warnings
+        import numpy as np
+        from orvane_ex import trl
+        n = 11
+        f = np.linspace(1e9, 2e9, n)
+        zero = np.zeros((n, 2, 2), complex)                  # S21 = 0: every T-parameter divides by zero
+        libm = ctypes.CDLL(ctypes.util.find_library("m"))
+        libm.feenableexcept(0x01 | 0x04 | 0x08)              # invalid, divide-by-zero, overflow
+        warnings.simplefilter("ignore")
+        cal = trl.multiline_trl(f, zero, zero, [zero, zero], line_lengths=[0.01, 0.02])
+        libm.fedisableexcept(0x3d)
+        print("survived", np.isnan(cal.terms["q"]).all())
+    """
+    result = run_python(code, tmp_path)
+    assert result.returncode == 0 and "survived True" in result.stdout, result.stderr
+
+
+@pytest.mark.filterwarnings("ignore::orvane_ex.trl.TRLConditionWarning")
+def test_a_saved_trl_calibration_loads_in_a_fresh_process(tmp_path):
+    b = Bench(n=21)
+    for method, call in [("trl", lambda: trl.trl(b.f, b.thru, b.refl, b.lines[1], line_length=LENGTHS[1],
+                                                 er_est=3.0)),
+                         ("multiline-trl", lambda: trl.multiline_trl(b.f, b.thru, b.refl, b.lines,
+                                                                     line_lengths=LENGTHS, er_est=3.0))]:
+        call().save(tmp_path / f"{method}.npz")
+        touchstone.write(tmp_path / "raw.s2p", b.f, b.measure(b.D))
+        result = run_python(f"""
+            import sys
+            from orvane_ex import calset
+            from orvane_ex.cli import main
+            cal = calset.load({str(tmp_path / f'{method}.npz')!r})
+            print(type(cal).__name__)
+            sys.exit(main(["info", {str(tmp_path / f'{method}.npz')!r}])
+                     or main(["apply", {str(tmp_path / f'{method}.npz')!r}, {str(tmp_path / 'raw.s2p')!r},
+                              "-o", {str(tmp_path / method)!r}, "-q"])
+                     or main(["export", {str(tmp_path / f'{method}.npz')!r}, "-o", {str(tmp_path / 'boxes')!r}]))
+        """, tmp_path)
+        assert result.returncode == 0, result.stderr
+        assert f"{method} calibration, 21 points" in result.stdout
+        np.testing.assert_allclose(touchstone.read(tmp_path / method / "raw.s2p")[1], b.D, atol=1e-9)

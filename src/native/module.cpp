@@ -12,4 +12,5 @@ PYBIND11_MODULE(_native, m) {
     orvane::register_touchstone(m);
     orvane::register_calkit(m);
     orvane::register_trl(m);
+    orvane::register_fpenv(m);
 }

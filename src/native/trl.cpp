@@ -61,6 +61,7 @@ py::dict multiline_trl(Real f, Complex thru, Complex reflect, Complex lines, Rea
         double f_known = 0;
         cplx g_known = 0;
         trl::Point point{};
+        trl::Workspace workspace(int(m + 1));
         for (py::ssize_t k = 0; k < n; ++k) {
             point.line[0] = t + 4 * k;
             for (py::ssize_t i = 0; i < m; ++i) point.line[i + 1] = l + 4 * (i * n + k);
@@ -68,7 +69,8 @@ py::dict multiline_trl(Real f, Complex thru, Complex reflect, Complex lines, Rea
             const cplx g_est = f_known > 0 ? cplx(g_known.real(), g_known.imag() * (fd[k] / f_known))
                                            : cplx(0, 2 * trl::kPi * fd[k] / kLight) * root_er;
             const cplx expected = reflect_estimate * std::exp(-2.0 * g_est * reflect_offset);
-            const trl::Solution s = trl::solve_point(point, offsets.data(), int(m + 1), g_est, expected, ref_plane);
+            const trl::Solution s = trl::solve_point(point, offsets.data(), int(m + 1), g_est, expected, ref_plane,
+                                                     workspace);
             if (std::isfinite(std::abs(s.gamma))) f_known = fd[k], g_known = s.gamma;
             for (int i = 0; i < 2; ++i)
                 for (int j = 0; j < 2; ++j) a[4 * k + 2 * i + j] = s.A[i][j], b[4 * k + 2 * i + j] = s.B[i][j];

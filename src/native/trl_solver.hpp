@@ -21,6 +21,7 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <vector>
 
 namespace orvane::trl {
 
@@ -76,20 +77,21 @@ inline cplx y_over_x(const M2& m, cplx lambda) {
 
 // 1^T V^-1 x / 1^T V^-1 1 for Hermitian positive definite V (n x n, row
 // major, overwritten): the Gauss-Markov estimate of a constant observed as
-// x_i with covariance V. Returns the estimate and 1 / its variance.
+// x_i with covariance V, here for two such observations x and y (both
+// ports) at once. Returns both estimates and 1 / their variance.
 struct Combined {
-    cplx value;
+    cplx value, second;
     double information;
 };
 
-inline Combined gauss_markov(cplx* V, const cplx* x, int n) {
+inline Combined gauss_markov(cplx* V, int n, const cplx* x, const cplx* y) {
     cplx w[kMaxLines];
     for (int i = 0; i < n; ++i) w[i] = 1.0;
     // Gaussian elimination with partial pivoting: V w = 1
     for (int k = 0; k < n; ++k) {
         int p = k;
         for (int i = k + 1; i < n; ++i)
-            if (std::abs(V[i * n + k]) > std::abs(V[p * n + k])) p = i;
+            if (std::norm(V[i * n + k]) > std::norm(V[p * n + k])) p = i;
         if (p != k) {
             for (int j = 0; j < n; ++j) std::swap(V[k * n + j], V[p * n + j]);
             std::swap(w[k], w[p]);
@@ -104,9 +106,12 @@ inline Combined gauss_markov(cplx* V, const cplx* x, int n) {
         for (int j = k + 1; j < n; ++j) w[k] -= V[k * n + j] * w[j];
         w[k] /= V[k * n + k];
     }
-    cplx num = 0, den = 0;
-    for (int i = 0; i < n; ++i) num += std::conj(w[i]) * x[i], den += std::conj(w[i]);
-    return {num / den, den.real()};
+    cplx nx = 0, ny = 0, den = 0;
+    for (int i = 0; i < n; ++i) {
+        const cplx weight = std::conj(w[i]);
+        nx += weight * x[i], ny += weight * y[i], den += weight;
+    }
+    return {nx / den, ny / den, den.real()};
 }
 
 struct Point {
@@ -114,6 +119,15 @@ struct Point {
     // reflect's, each S11 S12 S21 S22
     const cplx* line[kMaxLines];
     const cplx* reflect;
+};
+
+// Buffers for one point, sized once for the number of lines and reused, so
+// that a point costs no allocation and no clearing of unused space.
+struct Workspace {
+    explicit Workspace(int n)
+        : T1(n), T2(n), P1(n), P2(n), b1(n), a1(n), b2(n), a2(n), Vb(size_t(n) * n), Vc(size_t(n) * n) {}
+    std::vector<M2> T1, T2, P1, P2;
+    std::vector<cplx> b1, a1, b2, a2, Vb, Vc;
 };
 
 struct Solution {
@@ -131,13 +145,15 @@ struct Solution {
 // way every time (the first line), so that the choice does not flicker
 // between lines that serve equally well.
 inline int common_line(const double* l, int n, cplx g_est) {
+    cplx e[kMaxLines];
+    for (int i = 0; i < n; ++i) e[i] = std::exp(-g_est * l[i]);
     double score[kMaxLines], top = 0;
     for (int c = 0; c < n; ++c) {
         score[c] = kPi / 2;
         for (int i = 0; i < n; ++i) {
             if (i == c) continue;
-            const cplx e = std::exp(-g_est * (l[i] - l[c]));
-            const double pd = std::abs(e - 1.0 / e) / 2;
+            const cplx pair = e[i] / e[c];
+            const double pd = std::abs(pair - 1.0 / pair) / 2;
             score[c] = std::min(score[c], pd < 1 ? std::asin(pd) : kPi / 2);
         }
         top = std::max(top, score[c]);
@@ -150,11 +166,12 @@ inline int common_line(const double* l, int n, cplx g_est) {
 // One point. l: lengths beyond the thru (l[0] = 0); g_est estimates the
 // propagation constant; reflect_est is the reflect's expected value at the
 // reference planes (only its quadrant matters).
-inline Solution solve_point(const Point& in, const double* l, int n, cplx g_est, cplx reflect_est, double ref_plane) {
+inline Solution solve_point(const Point& in, const double* l, int n, cplx g_est, cplx reflect_est, double ref_plane,
+                            Workspace& ws) {
     Solution out{};
     const int c = common_line(l, n, g_est);
     out.common = c;
-    M2 T1[kMaxLines], T2[kMaxLines];
+    std::vector<M2>&T1 = ws.T1, &T2 = ws.T2, &P1 = ws.P1, &P2 = ws.P2;
     for (int i = 0; i < n; ++i) T1[i] = s2t(in.line[i]), T2[i] = s2t_swapped(in.line[i]);
     const M2 inv1 = inverse(T1[c]), inv2 = inverse(T2[c]);
 
@@ -164,7 +181,6 @@ inline Solution solve_point(const Point& in, const double* l, int n, cplx g_est,
     int others[kMaxLines], m = 0;
     for (int i = 0; i < n; ++i)
         if (i != c) others[m++] = i;
-    M2 P1[kMaxLines], P2[kMaxLines];
     double s_d = 0, s_dd = 0;
     cplx s_g = 0, s_dg = 0;
     for (int k = 0; k < m; ++k) {
@@ -187,28 +203,29 @@ inline Solution solve_point(const Point& in, const double* l, int n, cplx g_est,
     const cplx g = out.gamma;
 
     // each pair's four ratios, the eigenvalues told apart by the combined g
-    cplx b1[kMaxLines], a1[kMaxLines], b2[kMaxLines], a2[kMaxLines];
+    cplx e[kMaxLines];  // e^{-g l_i}
+    for (int i = 0; i < n; ++i) e[i] = std::exp(-g * l[i]);
+    cplx *b1 = ws.b1.data(), *a1 = ws.a1.data(), *b2 = ws.b2.data(), *a2 = ws.a2.data();
     for (int k = 0; k < m; ++k) {
-        const cplx down = std::exp(-g * (l[others[k]] - l[c])), up = 1.0 / down;
+        const cplx down = e[others[k]] / e[c], up = 1.0 / down;
         for (int port = 0; port < 2; ++port) {
             const M2& P = port == 0 ? P1[k] : P2[k];
-            auto e = eigenvalues(P);
-            if (log_distance(e[0], down) + log_distance(e[1], up) > log_distance(e[1], down) + log_distance(e[0], up))
-                std::swap(e[0], e[1]);
-            (port == 0 ? b1 : b2)[k] = x_over_y(P, e[1]);
-            (port == 0 ? a1 : a2)[k] = y_over_x(P, e[0]);
+            auto ev = eigenvalues(P);
+            if (log_distance(ev[0], down) + log_distance(ev[1], up) > log_distance(ev[1], down) + log_distance(ev[0], up))
+                std::swap(ev[0], ev[1]);
+            (port == 0 ? b1 : b2)[k] = x_over_y(P, ev[1]);
+            (port == 0 ? a1 : a2)[k] = y_over_x(P, ev[0]);
         }
     }
 
     // their covariances (up to a common factor): Vb for B, Vc for C/A
-    cplx Vb[kMaxLines * kMaxLines], Vc[kMaxLines * kMaxLines];
-    const cplx lc = std::exp(-g * l[c]);
-    const double lc2 = std::norm(lc);
+    cplx *Vb = ws.Vb.data(), *Vc = ws.Vc.data();
+    const double lc2 = std::norm(e[c]);
     for (int x = 0; x < m; ++x) {
-        const cplx ex = std::exp(-g * (l[others[x]] - l[c])), lx = std::exp(-g * l[others[x]]);
+        const cplx lx = e[others[x]], ex = lx / e[c];
         const cplx sx = ex - 1.0 / ex;
         for (int y = x; y < m; ++y) {
-            const cplx ey = std::exp(-g * (l[others[y]] - l[c])), ly = std::exp(-g * l[others[y]]);
+            const cplx ly = e[others[y]], ey = ly / e[c];
             const cplx norm = sx * std::conj(ey - 1.0 / ey);
             cplx vb, vc;
             if (x == y) {
@@ -223,11 +240,9 @@ inline Solution solve_point(const Point& in, const double* l, int n, cplx g_est,
             Vc[x * m + y] = vc, Vc[y * m + x] = std::conj(vc);
         }
     }
-    cplx Vb2[kMaxLines * kMaxLines], Vc2[kMaxLines * kMaxLines];
-    std::copy(Vb, Vb + m * m, Vb2), std::copy(Vc, Vc + m * m, Vc2);
-    const Combined B1 = gauss_markov(Vb, b1, m), CoA1 = gauss_markov(Vc, a1, m);
-    const Combined B2 = gauss_markov(Vb2, b2, m), CoA2 = gauss_markov(Vc2, a2, m);
+    const Combined B1 = gauss_markov(Vb, m, b1, b2), CoA1 = gauss_markov(Vc, m, a1, a2);
     const double sigma = (std::sqrt(1 / B1.information) + std::sqrt(1 / CoA1.information)) / 2;
+    const Combined B2{B1.second, B1.information}, CoA2{CoA1.second, CoA1.information};
     out.condition = 1 / sigma;
 
     // A1 A2 from the thru, A1 / A2 from the reflect

@@ -33,6 +33,7 @@ import numpy as np
 from .. import _native
 from .._common.constants import SPEED_OF_LIGHT
 from .._common.convention import CONVENTIONS, Convention, in_convention
+from .._common.fpenv import holding_traps
 from .base import EightTermModel, bands, register, unterminate
 
 __all__ = ["trl", "multiline_trl", "TRLCal", "MultilineTRLCal", "TRLConditionWarning"]
@@ -72,6 +73,7 @@ MIN_LENGTH_DIFFERENCE = 1e-7
 REFLECT_MARGIN = 0.05
 
 
+@holding_traps
 def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0, reflect_like: Reflect = "short",
         reflect_offset: float = 0.0, reflect_root: ReflectRoot = "continuous", er_est: complex = 1.0,
         ref_plane: float = 0.0, switch_terms=None, convention: Convention = "engineering", warn_within: float = 10.0,
@@ -140,8 +142,10 @@ def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0,
     Warns
     -----
     TRLConditionWarning
-        Once, naming the frequency bands where the line cannot calibrate, or
-        where the reflect or the loss come out unphysical.
+        Once for each kind of doubtful point, naming its frequency bands:
+        where the line cannot calibrate, where the reflect's sign is unsure
+        or far from its estimate, where the reflect or the loss come out
+        unphysical.
     """
     cal, problems = _calibrate(TRLCal, f, thru, reflect, [line], [line_length], thru_length, reflect_like,
                                reflect_offset, reflect_root, er_est, ref_plane, switch_terms, convention, notes,
@@ -153,6 +157,7 @@ def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0,
     return cal
 
 
+@holding_traps
 def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float = 0.0, reflect_like: Reflect = "short",
                   reflect_offset: float = 0.0, reflect_root: ReflectRoot = "continuous", er_est: complex = 1.0,
                   ref_plane: float = 0.0, switch_terms=None, convention: Convention = "engineering",
@@ -193,8 +198,10 @@ def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float =
     Warns
     -----
     TRLConditionWarning
-        Once, naming the frequency bands where the condition is low, the
-        reflect's |Gamma| exceeds 1 or the loss comes out negative.
+        Once for each kind of doubtful point, naming its frequency bands:
+        where the condition is low, where the reflect's sign is unsure or far
+        from its estimate, where the reflect's |Gamma| exceeds 1 or the loss
+        comes out negative.
 
     Examples
     --------
@@ -289,22 +296,23 @@ def _choose_reflect_root(f, terms, estimate, how) -> list:
     valid = np.flatnonzero(np.isfinite(gamma_r) & np.isfinite(estimate) & (gamma_r != 0))
     if not len(valid):
         return []
-    relative = np.ones(len(f))      # each point's sign relative to the solver's choice
+    # each point's sign relative to the solver's choice: the product of the
+    # steps' signs, each step's prediction the neighbour turned as the estimate turns
+    here, before = valid[1:], valid[:-1]
+    turn = gamma_r[here] * np.conj(gamma_r[before] * estimate[here] / estimate[before])
+    cosine = turn.real / np.abs(turn)
+    relative = np.ones(len(f))
+    relative[here] = np.cumprod(np.where(cosine >= 0, 1.0, -1.0))
     unsure = np.zeros(len(f), bool)
-    previous = valid[0]
-    for k in valid[1:]:
-        predicted = relative[previous] * gamma_r[previous] * estimate[k] / estimate[previous]
-        cosine = (gamma_r[k] * np.conj(predicted)).real / abs(gamma_r[k] * predicted)
-        relative[k] = 1.0 if cosine >= 0 else -1.0
-        unsure[k] = abs(cosine) < 0.5
-        previous = k
+    unsure[here] = np.abs(cosine) < 0.5
     agreement = (relative[valid] * gamma_r[valid] * np.conj(estimate[valid])).real / np.abs(
         gamma_r[valid] * estimate[valid])
     vote = np.sum(agreement * f[valid[0]] / f[valid])
     flip = relative * (1.0 if vote >= 0 else -1.0) < 0
     if how == "estimate":
-        return [(flip, "the reflect's phase jumps by about 180 degrees, its estimate being more than 90 degrees off "
-                       "(reflect_root='continuous' follows the measured phase)")]
+        return [(flip, "the reflect's sign, chosen point by point from its estimate, breaks its phase continuity "
+                       "(the estimate is more than 90 degrees off there; reflect_root='continuous' follows the "
+                       "measured phase)")]
     for key, index in (("A", np.s_[:, :, 0]), ("B", np.s_[:, 0, :])):
         view = terms[key][index]
         view[flip] = -view[flip]
@@ -356,13 +364,13 @@ def _lengths(lengths, count: int, thru_length: float, name: str) -> np.ndarray:
 
 
 def _warn(cal, checks) -> None:
-    """One warning for every kind of doubtful point, each with its bands."""
+    """A warning for each kind of doubtful point, naming its bands."""
     terms = cal.terms
     checks = list(checks) + [
         (~(np.abs(terms["reflect"]) <= 1 + REFLECT_MARGIN), "the reflect's |Gamma| exceeds 1"),
         (~(terms["gamma"].real >= -1e-4 * np.abs(terms["gamma"])), "the lines' loss comes out negative"),
     ]
-    found = [f"{text} at {mask.sum()} of {len(cal.f)} points ({bands(cal.f, mask)})" for mask, text in checks
-             if mask.any()]
-    if found:
-        warnings.warn(f"{cal.method}: " + "; ".join(found), TRLConditionWarning, stacklevel=3)
+    for mask, text in checks:
+        if mask.any():
+            warnings.warn(f"{cal.method}: {text} at {mask.sum()} of {len(cal.f)} points ({bands(cal.f, mask)})",
+                          TRLConditionWarning, stacklevel=4)  # past trl() and its trap guard
