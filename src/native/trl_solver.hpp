@@ -59,20 +59,27 @@ inline std::array<cplx, 2> eigenvalues(const M2& m) {
     return {half + root, half - root};
 }
 
+// ln z from ln |z|^2 and the angle: the complex log of the C library is far
+// slower for |z| near 1, where every ratio of ours lies.
+inline cplx log(cplx z) { return {0.5 * std::log(std::norm(z)), std::arg(z)}; }
+
 // |ln(x / y)|, the phase difference wrapped into (-pi, pi].
-inline double log_distance(cplx x, cplx y) { return std::abs(std::log(x / y)); }
+inline double log_distance(cplx x, cplx y) {
+    const cplx d = log(x / y);
+    return std::sqrt(std::norm(d));
+}
 
 // x / y of the eigenvector (x, y) of eigenvalue `lambda`, from the row
 // whose coefficient is larger.
 inline cplx x_over_y(const M2& m, cplx lambda) {
     const cplx d0 = lambda - m[0][0];
-    return std::abs(d0) >= std::abs(m[1][0]) ? m[0][1] / d0 : (lambda - m[1][1]) / m[1][0];
+    return std::norm(d0) >= std::norm(m[1][0]) ? m[0][1] / d0 : (lambda - m[1][1]) / m[1][0];
 }
 
 // y / x of the same.
 inline cplx y_over_x(const M2& m, cplx lambda) {
     const cplx d1 = lambda - m[1][1];
-    return std::abs(d1) >= std::abs(m[0][1]) ? m[1][0] / d1 : (lambda - m[0][0]) / m[0][1];
+    return std::norm(d1) >= std::norm(m[0][1]) ? m[1][0] / d1 : (lambda - m[0][0]) / m[0][1];
 }
 
 // 1^T V^-1 x / 1^T V^-1 1 for Hermitian positive definite V (n x n, row
@@ -192,7 +199,7 @@ inline Solution solve_point(const Point& in, const double* l, int n, cplx g_est,
         cplx best = 0;
         double distance = INFINITY;
         for (int r = 0; r < 2; ++r) {
-            cplx g = -std::log(0.5 * (e[r] + 1.0 / e[1 - r]));
+            cplx g = -log(0.5 * (e[r] + 1.0 / e[1 - r]));
             g += cplx(0, 2 * kPi * std::round((target.imag() - g.imag()) / (2 * kPi)));
             if (std::abs(g - target) < distance) distance = std::abs(g - target), best = g;
         }
