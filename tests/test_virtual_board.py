@@ -27,9 +27,9 @@ def test_noise_off_models_recover_the_device(hidden, monkeypatch, capsys, tmp_pa
     if ideal:
         G, T = hidden.getIdealSparams(len(f))
     else:
-        files = board.write_standards(str(tmp_path))
-        G = np.stack([hidden.readSnP(files[k], f, "RI") for k in ("OPEN", "SHORT", "LOAD")], axis=1)
-        T = hidden.readSnP(files["THRU"], f, "RI")
+        files = board.write_standards(str(tmp_path))            # e^{jwt} files: conjugates of the board's values
+        G = np.conj(np.stack([hidden.readSnP(files[k], f, "RI") for k in ("OPEN", "SHORT", "LOAD")], axis=1))
+        T = np.conj(hidden.readSnP(files["THRU"], f, "RI"))
     D = board.device
     close(hidden.correct8Term(Sm, *hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm)), D, 1e-9)
     length = 0.0 if ideal else 0.05                       # the kit's thru: flush, or a 5 cm line
@@ -132,3 +132,28 @@ def test_demo_multiline_trl(tmp_path):
     assert rows["multiline TRL"] < -60 and rows["TRL, 3 mm line"] - rows["multiline TRL"] >= 10
     assert float(text.split("largest difference over the band: ")[1].split(";")[0]) < 0.01
     assert (out / "multiline-trl.npz").exists() and (out / "dut_multiline_trl.s2p").exists()
+
+
+def test_a_kit_of_the_boards_own_standard_files_calibrates_as_the_model_kit(hidden, monkeypatch, tmp_path):
+    from orvane_ex.calibration.kit import CalKit, example_kit
+    from orvane_ex.calibration.solt import TwelveTermCal
+
+    settings = Settings(1e9, 6e9, 51)
+    board = Board(settings, noise=False, crosstalk_db=-250, ideal_standards=False, seed=3)
+    Gm1, Gm2, Tm, Im, Sm = calibrate(hidden, board, settings, monkeypatch)
+    f = settings.freqRange.f
+    board.write_standards(str(tmp_path))
+    (tmp_path / "kit.toml").write_text('name = "listed"\n' + "".join(
+        f'[{name}]\nfile = "{name}.s{2 if name == "thru" else 1}p"\n' for name in ("open", "short", "load", "thru")))
+    listed = CalKit.load(tmp_path / "kit.toml")
+    model = example_kit()
+    np.testing.assert_allclose(listed.reflect(f), model.reflect(f), atol=1e-12)
+    for kit in (listed, model):
+        cal = TwelveTermCal.build(f, kit.reflect(f), Gm1, kit.reflect(f), Gm2, kit.thru(f), Tm, Im)
+        assert 20 * np.log10(np.max(np.abs(cal.apply(Sm) - board.device))) < -150
+    # scikit-rf reads the thru as the delay it is (240 ps), not its negative
+    import skrf
+
+    thru = skrf.Network(str(tmp_path / "thru.s2p"))
+    delay = -np.gradient(np.unwrap(np.angle(thru.s[:, 1, 0])), 2 * np.pi * thru.f)
+    assert abs(np.median(delay) - 239.97e-12) < 0.1e-12

@@ -155,8 +155,9 @@ def solt(args, settings):
     kit = example_kit()
     G, T = kit.reflect(f), kit.thru(f)
     listed = board.write_standards(args.out)
-    G_listed = np.stack([hidden.readSnP(listed[name], f, "RI") for name in ("OPEN", "SHORT", "LOAD")], axis=1)
-    T_listed = hidden.readSnP(listed["THRU"], f, "RI")
+    # Touchstone files hold the e^{jwt} convention, the board's recordings the conjugate one
+    G_listed = np.conj(np.stack([hidden.readSnP(listed[name], f, "RI") for name in ("OPEN", "SHORT", "LOAD")], 1))
+    T_listed = np.conj(hidden.readSnP(listed["THRU"], f, "RI"))
     G_ideal, T_ideal = hidden.getIdealSparams(len(f))
 
     results = {"raw": Sm}

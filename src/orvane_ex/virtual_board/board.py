@@ -14,7 +14,10 @@ four-receiver analyser:
 - a frequency plan (start, stop, number of points).
 
 Phases follow the board's convention: a delay of tau seconds has the phase
-+2*pi*f*tau (it grows with frequency).
++2*pi*f*tau (it grows with frequency). Everything connected is modelled in
+that one convention: devices and standards given in the e^{jwt} convention of
+Touchstone files (the built-in device, a device file, listed standards) are
+converted where they enter, and `write_standards` writes e^{jwt} files.
 
 What is connected comes from the operator prompts (`follow`) or from
 `connect`: Open, Short and Load at a port, the thru, the isolation loads on
@@ -34,6 +37,7 @@ from typing import Any
 import numpy as np
 
 from .._common.cascade import cascade
+from .._common.convention import in_convention
 from .devices import builtin_device, device_from_file, standards
 from .medium import PlanarMedium
 from .plan import PORTS, Settings
@@ -154,7 +158,8 @@ class Board:
 
     @property
     def device(self):
-        """The device's true S-parameters on the frequency plan."""
+        """The device's true S-parameters on the frequency plan, in the board's
+        convention (as the board's corrected measurements give them)."""
         return self._device
 
     @property
@@ -164,13 +169,15 @@ class Board:
 
     def write_standards(self, folder):
         """Saves the kit's listed values as open.s1p, short.s1p, load.s1p and
-        thru.s2p in `folder`; returns their paths by standard name."""
+        thru.s2p in `folder`, in the e^{jwt} convention of Touchstone files
+        (what other tools and a kit's `file =` read); returns their paths by
+        standard name."""
         import skrf
 
         freq = skrf.Frequency.from_f(self._f, unit="Hz")
         paths = {}
         for name, s in self._standards.items():
-            net = skrf.Network(frequency=freq, s=s, z0=Z0)
+            net = skrf.Network(frequency=freq, s=in_convention(s, "board"), z0=Z0)
             net.write_touchstone(filename=name.lower(), dir=folder)
             paths[name] = os.path.join(folder, name.lower() + (".s2p" if s.ndim == 3 else ".s1p"))
         return paths
@@ -202,7 +209,8 @@ class Board:
         self._crosstalk = {1: term(leak, 0.1e-9), 2: term(leak, 0.12e-9)}
         self._source = (1 + 0.1 * np.sin(f / 3e8)) * np.exp(1j * r.uniform(-np.pi, np.pi, n))
         self._standards = standards(f, self.ideal_standards, self.kit)
-        self._device = builtin_device(f) if self.device_file is None else device_from_file(self.device_file, f)
+        device = builtin_device(f) if self.device_file is None else device_from_file(self.device_file, f)
+        self._device = in_convention(device, "board")
 
     def _network(self):
         """The two-port at the device planes."""

@@ -21,7 +21,8 @@ def standards(f, ideal=True, kit=None):
 
 
 def builtin_device(f, f0=None, q=4.0):
-    """A lossy series resonator in the line: a simple band-pass two-port."""
+    """A lossy series resonator in the line: a simple band-pass two-port, in
+    the e^{jwt} convention (its reactance j q (f/f0 - f0/f))."""
     f0 = f0 if f0 is not None else np.sqrt(f[0] * f[-1])
     x = 1j * q * (f / f0 - f0 / f)
     S = np.empty((len(f), 2, 2), complex)
@@ -31,7 +32,8 @@ def builtin_device(f, f0=None, q=4.0):
 
 
 def device_from_file(path, f):
-    """A device's S-parameters from a Touchstone file, on the board's grid."""
+    """A device's S-parameters from a Touchstone file, on the board's grid,
+    as the file holds them (the e^{jwt} convention)."""
     import skrf
 
     net = skrf.Network(path)
