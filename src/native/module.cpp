@@ -13,4 +13,5 @@ PYBIND11_MODULE(_native, m) {
     orvane::register_calkit(m);
     orvane::register_trl(m);
     orvane::register_fpenv(m);
+    orvane::register_sensitivity(m);
 }

@@ -28,5 +28,6 @@ void register_touchstone(py::module_& m);
 void register_calkit(py::module_& m);
 void register_trl(py::module_& m);
 void register_fpenv(py::module_& m);
+void register_sensitivity(py::module_& m);
 
 }  // namespace orvane
