@@ -22,23 +22,50 @@ namespace orvane::ad {
 
 using cplx = std::complex<double>;
 
+// How many of a Dual's N directions a computation uses: the others are
+// neither cleared nor computed. Set per thread (Directions below).
+inline thread_local int active_directions = 1 << 30;
+
+template <int N>
+inline int used() {
+    return active_directions < N ? active_directions : N;
+}
+
+// While it lives, duals of this thread carry `count` directions.
+class Directions {
+public:
+    explicit Directions(int count) : saved_(active_directions) { active_directions = count; }
+    ~Directions() { active_directions = saved_; }
+    Directions(const Directions&) = delete;
+    Directions& operator=(const Directions&) = delete;
+
+private:
+    int saved_;
+};
+
 template <int N>
 struct Dual {
     cplx v;
     std::array<cplx, N> d;
 
-    Dual() : v(0.0), d{} {}
-    Dual(cplx x) : v(x), d{} {}  // NOLINT: a constant converts implicitly
-    Dual(double x) : v(x), d{} {}  // NOLINT
+    Dual() : v(0.0) { clear(); }
+    Dual(cplx x) : v(x) { clear(); }    // NOLINT: a constant converts implicitly
+    Dual(double x) : v(x) { clear(); }  // NOLINT
 
+    void clear() {
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) d[k] = 0.0;
+    }
     Dual& operator+=(const Dual& y) {
         v += y.v;
-        for (int k = 0; k < N; ++k) d[k] += y.d[k];
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) d[k] += y.d[k];
         return *this;
     }
     Dual& operator-=(const Dual& y) {
         v -= y.v;
-        for (int k = 0; k < N; ++k) d[k] -= y.d[k];
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) d[k] -= y.d[k];
         return *this;
     }
     Dual& operator*=(const Dual& y) { return *this = *this * y; }
@@ -48,20 +75,23 @@ struct Dual {
     friend Dual operator-(Dual x, const Dual& y) { return x -= y; }
     friend Dual operator-(Dual x) {
         x.v = -x.v;
-        for (int k = 0; k < N; ++k) x.d[k] = -x.d[k];
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) x.d[k] = -x.d[k];
         return x;
     }
     friend Dual operator*(const Dual& x, const Dual& y) {
-        Dual r;
+        Dual r(Uninitialised{});
         r.v = x.v * y.v;
-        for (int k = 0; k < N; ++k) r.d[k] = x.d[k] * y.v + x.v * y.d[k];
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) r.d[k] = x.d[k] * y.v + x.v * y.d[k];
         return r;
     }
     friend Dual operator/(const Dual& x, const Dual& y) {
-        Dual r;
+        Dual r(Uninitialised{});
         const cplx inv = 1.0 / y.v;
-        r.v = x.v * inv;
-        for (int k = 0; k < N; ++k) r.d[k] = (x.d[k] - r.v * y.d[k]) * inv;
+        r.v = x.v / y.v;  // rounded as a plain quotient, so that decisions taken on it match
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) r.d[k] = (x.d[k] - r.v * y.d[k]) * inv;
         return r;
     }
     // a constant on either side
@@ -71,11 +101,18 @@ struct Dual {
     friend Dual operator-(cplx c, const Dual& x) { return -x + c; }
     friend Dual operator*(Dual x, cplx c) {
         x.v *= c;
-        for (int k = 0; k < N; ++k) x.d[k] *= c;
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) x.d[k] *= c;
         return x;
     }
     friend Dual operator*(cplx c, const Dual& x) { return x * c; }
-    friend Dual operator/(const Dual& x, cplx c) { return x * (1.0 / c); }
+    friend Dual operator/(Dual x, cplx c) {
+        const cplx inv = 1.0 / c;
+        x.v /= c;
+        const int n = used<N>();
+        for (int k = 0; k < n; ++k) x.d[k] *= inv;
+        return x;
+    }
     friend Dual operator/(cplx c, const Dual& y) { return Dual(c) / y; }
     friend Dual operator+(Dual x, double c) { return x + cplx(c); }
     friend Dual operator+(double c, Dual x) { return x + cplx(c); }
@@ -83,8 +120,11 @@ struct Dual {
     friend Dual operator-(double c, const Dual& x) { return cplx(c) - x; }
     friend Dual operator*(Dual x, double c) { return x * cplx(c); }
     friend Dual operator*(double c, const Dual& x) { return x * cplx(c); }
-    friend Dual operator/(const Dual& x, double c) { return x * cplx(1.0 / c); }
+    friend Dual operator/(const Dual& x, double c) { return x / cplx(c); }
     friend Dual operator/(double c, const Dual& y) { return cplx(c) / y; }
+
+    struct Uninitialised {};
+    explicit Dual(Uninitialised) {}
 };
 
 // The value a decision is taken on.
@@ -94,9 +134,10 @@ template <int N> cplx value(const Dual<N>& x) { return x.v; }
 // f(x) with derivative f'(x): the chain rule for one argument.
 template <int N>
 Dual<N> chain(const Dual<N>& x, cplx fx, cplx dfx) {
-    Dual<N> r;
+    Dual<N> r(typename Dual<N>::Uninitialised{});
     r.v = fx;
-    for (int k = 0; k < N; ++k) r.d[k] = dfx * x.d[k];
+    const int n = used<N>();
+    for (int k = 0; k < n; ++k) r.d[k] = dfx * x.d[k];
     return r;
 }
 
@@ -119,10 +160,31 @@ template <int N> Dual<N> exp(const Dual<N>& x) {
 inline cplx log(cplx z) { return {0.5 * std::log(std::norm(z)), std::arg(z)}; }
 template <int N> Dual<N> log(const Dual<N>& x) { return chain(x, log(x.v), 1.0 / x.v); }
 
+// Conjugate and squared magnitude: not holomorphic, so exact only where the
+// directions are real parameters (a complex input as its real and imaginary
+// parts, seeded 1 and j): d conj(f) / dx = conj(df / dx) for real x.
+inline cplx conj(cplx x) { return std::conj(x); }
+template <int N> Dual<N> conj(Dual<N> x) {
+    x.v = std::conj(x.v);
+    const int n = used<N>();
+    for (int k = 0; k < n; ++k) x.d[k] = std::conj(x.d[k]);
+    return x;
+}
+inline cplx norm(cplx x) { return std::norm(x); }
+template <int N> Dual<N> norm(const Dual<N>& x) { return x * conj(x); }
+
 // x seeded as direction k (its derivative along k is 1).
-template <int N> Dual<N> seed(cplx x, int k) {
+template <int N> Dual<N> seed(cplx x, int k, cplx direction = 1.0) {
     Dual<N> r(x);
-    if (k >= 0 && k < N) r.d[k] = 1.0;
+    if (k >= 0 && k < used<N>()) r.d[k] = direction;
+    return r;
+}
+
+// A complex input as two real directions, k (its real part) and k + 1 (its
+// imaginary part).
+template <int N> Dual<N> seed_parts(cplx x, int k) {
+    Dual<N> r(x);
+    if (k >= 0 && k + 1 < used<N>()) r.d[k] = 1.0, r.d[k + 1] = cplx(0.0, 1.0);
     return r;
 }
 

@@ -92,6 +92,7 @@ py::tuple model_sensitivities(const std::string& model, Complex G1, Complex Gm1,
     {
         py::gil_scoped_release unlocked;
         FpHold hold;
+        ad::Directions carried(inputs);
         for (py::ssize_t k = 0; k < n; ++k) {
             Seeder<N> s{k};
             if (model == "one-port") {
@@ -141,6 +142,7 @@ py::tuple correction_sensitivities(const std::string& model, Complex Sm, Complex
     {
         py::gil_scoped_release unlocked;
         FpHold hold;
+        ad::Directions carried(inputs);
         for (py::ssize_t k = 0; k < n; ++k) {
             Seeder<N> s{k};
             std::array<Dual<N>, 12> x;
