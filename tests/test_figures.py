@@ -2,6 +2,9 @@
 (panels, scales, legends outside the data, no text over text, bands)."""
 import itertools
 import os
+import pathlib
+import re
+import textwrap
 
 import matplotlib
 import matplotlib.pyplot as plt
@@ -11,6 +14,7 @@ import skrf
 from matplotlib.collections import PolyCollection
 from matplotlib.text import Text
 
+from conftest import run_python
 from orvane_ex import plots
 from orvane_ex import timedomain as td
 
@@ -215,3 +219,17 @@ def test_bad_input_is_refused_with_the_reason(call, message):
     with pytest.raises((ValueError, TypeError), match=message):
         call()
     assert matplotlib.get_backend().lower() == "agg"
+
+
+def test_docs_page_runs_as_written(tmp_path):
+    page = pathlib.Path(__file__).resolve().parents[1] / "docs" / "plots-and-time-domain.md"
+    blocks = [textwrap.dedent(b) for b in re.findall(r"^ *```python\n(.*?)^ *```", page.read_text(), re.S | re.M)]
+    assert len(blocks) >= 4
+    result = run_python(f"""
+        ns = {{"__name__": "__main__"}}
+        for i, block in enumerate({blocks!r}):
+            exec(compile(block, f"plots-and-time-domain.md block {{i + 1}}", "exec"), ns)
+    """, tmp_path=tmp_path)
+    assert result.returncode == 0, result.stderr[-3000:]
+    for name in ("device", "smith", "band", "tdr", "gate"):
+        assert (tmp_path / f"{name}.png").stat().st_size > 5000

@@ -7,8 +7,8 @@ def figure(nrows: int = 1, ncols: int = 1, *, figsize=None, **subplot_kw):
     constrained layout, and its axes as a 2-D array."""
     import matplotlib.pyplot as plt
 
-    if figsize is None:
-        figsize = (max(5.0, 3.2 * ncols + 1.8), 2.6 * nrows + 0.6)
+    if figsize is None:   # room for a legend beside the panels
+        figsize = (3.2 * ncols + 2.4, 2.6 * nrows + 0.6) if nrows * ncols > 1 else (7.0, 4.2)
     fig, axes = plt.subplots(nrows, ncols, figsize=figsize, layout="constrained", squeeze=False, **subplot_kw)
     return fig, axes
 
