@@ -1,6 +1,8 @@
 """Values with their uncertainty: shaded coverage bands."""
 from __future__ import annotations
 
+from collections.abc import Sequence
+
 import numpy as np
 
 from ._figure import fig_of, legend_beside
@@ -19,8 +21,9 @@ def _checked(name, x, n):
     return x
 
 
-def uncertainty_band(f, value, *, u=None, lower=None, upper=None, k=(1, 2), scale: str = "db",
-                     label: str | None = None, ylabel: str | None = None, ax=None, color=None):
+def uncertainty_band(f, value, *, u=None, lower=None, upper=None, k: float | Sequence[float] = (1, 2),
+                     scale: str = "db", label: str | None = None, ylabel: str | None = None, ax=None,
+                     color=None):
     """A value against frequency with shaded bands of its uncertainty.
 
     Either standard uncertainties `u`, drawn as bands value +- k u for each
@@ -72,10 +75,10 @@ def uncertainty_band(f, value, *, u=None, lower=None, upper=None, k=(1, 2), scal
         u = _checked("u", u, n).astype(float)
         if np.any(u < 0):
             raise ValueError("u: standard uncertainties cannot be negative")
-        ks = sorted([float(k)] if np.isscalar(k) else [float(x) for x in k])
+        ks = sorted([float(k)] if isinstance(k, (int, float, np.number)) else [float(x) for x in k])
         if not ks or any(not (x > 0 and np.isfinite(x)) for x in ks):
             raise ValueError(f"k must be positive coverage factors, not {k!r}")
-        bands = [(x, v - x * u, v + x * u) for x in ks]
+        bands: list[tuple[float | None, np.ndarray, np.ndarray]] = [(x, v - x * u, v + x * u) for x in ks]
     else:
         if lower is None or upper is None:
             raise ValueError("give both lower and upper bounds")
