@@ -55,6 +55,7 @@ double polynomial(const std::array<double, 4>& c, double f) { return c[0] + f * 
 
 py::array_t<cplx> reflection(Frequencies f, const std::string& kind, std::array<double, 4> coefficients,
                              double resistance, double delay, double loss, double offset_z0, double z0) {
+    FpHold hold;  // a huge value overflows to a non-finite result, never to SIGFPE
     const Offset o{delay, loss, offset_z0};
     check(f, o, z0);
     if (kind != "open" && kind != "short" && kind != "load")
@@ -88,6 +89,7 @@ py::array_t<cplx> reflection(Frequencies f, const std::string& kind, std::array<
 }
 
 py::array_t<cplx> offset_line(Frequencies f, double delay, double loss, double offset_z0, double z0) {
+    FpHold hold;
     const Offset o{delay, loss, offset_z0};
     check(f, o, z0);
     const py::ssize_t n = f.shape(0);
