@@ -174,7 +174,7 @@ class Calibration:
         arrays.update((f"standard.{k}", np.asarray(v)) for k, v in self.standards.items())
         if self.port_extension is not None:
             arrays["port_extension.e10e01"] = np.asarray(self.port_extension[1])
-        calfile.write(path, arrays, meta)
+        calfile.write(path, arrays, meta, terms=self.TERMS)
 
     def export_touchstone(self, folder, stem: str = "error") -> list[str]:
         """Writes the error terms as Touchstone error boxes in `folder` (made
@@ -259,11 +259,18 @@ def _import_methods() -> None:
         importlib.import_module(f"{__package__}.{name}")
 
 
+def _terms_of(method: str) -> dict | None:
+    _import_methods()
+    cls = METHODS.get(method)
+    return None if cls is None else cls.TERMS
+
+
 def load(path) -> Calibration:
     """Reads a calibration file written by `Calibration.save`; raises
-    `CalibrationFileError` naming the file if it cannot."""
+    `CalibrationFileError` naming the file if it cannot (`calfile.read`
+    validates every entry first)."""
     path = os.fspath(path)
-    arrays, meta = calfile.read(path)
+    arrays, meta = calfile.read(path, terms_of=_terms_of)
     try:
         return _from_arrays(arrays, meta)
     except CalibrationFileError as e:
@@ -273,14 +280,11 @@ def load(path) -> Calibration:
 
 
 def _from_arrays(arrays: dict[str, Any], meta: dict) -> Calibration:
-    _import_methods()
     method = meta["method"]
-    if method not in METHODS:
-        raise CalibrationFileError(f"unknown calibration method {method!r}")
     terms = {k[5:]: v for k, v in arrays.items() if k.startswith("term.")}
     standards = {k[9:]: v for k, v in arrays.items() if k.startswith("standard.")}
     extension = None
     if meta.get("port_extension") is not None:
-        extension = (int(meta["port_extension"]), arrays["port_extension.e10e01"])
+        extension = (meta["port_extension"], arrays["port_extension.e10e01"])
     return METHODS[method](arrays["f"], terms, standards, meta.get("kit"), extension, str(meta["created"]),
                            str(meta.get("notes", "")), dict(meta.get("parameters") or {}))
