@@ -81,8 +81,9 @@ py::array_t<cplx> reflection(Frequencies f, const std::string& kind, std::array<
                 gt = (zt - l.zc) / (zt + l.zc);
             }
             const cplx gin = gt * std::exp(-2.0 * l.gl);  // at the line's input, against Zc
-            const cplx zin = l.zc * (1.0 + gin) / (1.0 - gin);
-            g[k] = (zin - z0) / (zin + z0);
+            // against z0, without the input impedance itself (infinite for an ideal open)
+            const cplx r = (l.zc - z0) / (l.zc + z0);
+            g[k] = (gin + r) / (1.0 + r * gin);
         }
     }
     return out;
