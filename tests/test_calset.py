@@ -449,3 +449,13 @@ def test_only_regular_files_are_loaded(tmp_path, kind):
         os.symlink("/dev/zero", path)
     with pytest.raises(calset.CalibrationFileError, match=f"{path}: not a regular file"):
         calset.load(path)
+
+
+@pytest.mark.parametrize("method,shape", [("twelve-term", (61, 3, 3)), ("twelve-term", (61, 2)),
+                                          ("twelve-term", (61,)), ("one-port", (61, 2, 2)), ("one-port", (61, 3))])
+def test_measurements_of_the_wrong_shape_are_refused(measured, method, shape):
+    kit = example_kit()
+    cal = build(method, measured, kit.reflect(measured["f"]), kit.thru(measured["f"]))
+    with pytest.raises(ValueError, match=rf"the measurement has shape \({shape[0]},.*; a {method} calibration "
+                                         "corrects"):
+        cal.apply(np.ones(shape, complex))

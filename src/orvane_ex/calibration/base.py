@@ -105,6 +105,12 @@ class Calibration:
         if Sm.shape[:1] != self.f.shape:
             raise ValueError(f"the measurement has {Sm.shape[:1] and Sm.shape[0]} points, the calibration "
                              f"{len(self.f)} ({_span(self.f)}); interpolate the calibration onto its grid first")
+        n = len(self.f)
+        shapes = [(n,), (n, 1, 1)] if self.ports == 1 else [(n, 2, 2)]
+        if Sm.shape not in shapes:
+            raise ValueError(f"the measurement has shape {Sm.shape}; a {self.method} calibration corrects "
+                             + (f"one-port measurements, [{n}] or [{n}, 1, 1]" if self.ports == 1 else
+                                f"two-port S-parameters, [{n}, 2, 2]"))
         S = self.correct(Sm.astype(complex))
         if self.port_extension is not None:
             port, e10e01 = self.port_extension
@@ -126,7 +132,8 @@ class Calibration:
         if len(f) != len(self.f) or not np.allclose(f, self.f, rtol=1e-12, atol=0):
             if interpolate is None:
                 raise ValueError(f"{os.fspath(source)}: {len(f)} points from {_span(f)}, the calibration has "
-                                 f"{len(self.f)} from {_span(self.f)}")
+                                 f"{len(self.f)} from {_span(self.f)}; to correct it with the terms interpolated "
+                                 "onto its grid, give interpolate='cubic' (orvane-cal apply --interpolate)")
             cal = self.interpolate(f, kind=interpolate)
         S = cal.apply(Sm if self.ports == 2 else Sm[:, 0, 0])
         touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0)
