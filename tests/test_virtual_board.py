@@ -132,3 +132,21 @@ def test_demo_multiline_trl(tmp_path):
     assert rows["multiline TRL"] < -60 and rows["TRL, 3 mm line"] - rows["multiline TRL"] >= 10
     assert float(text.split("largest difference over the band: ")[1].split(";")[0]) < 0.01
     assert (out / "multiline-trl.npz").exists() and (out / "dut_multiline_trl.s2p").exists()
+
+
+@pytest.mark.parametrize("device,message", [("four.s4p", "a two-port device is needed, this file has 4 ports"),
+                                            ("missing.s2p", "missing.s2p")])
+def test_demo_with_a_wrong_device_file_says_so_in_one_line(tmp_path, device, message):
+    import skrf
+
+    if device == "four.s4p":
+        net = skrf.Network(frequency=skrf.Frequency(1, 10, 11, unit="GHz"), s=np.zeros((11, 4, 4)), z0=50)
+        net.write_touchstone(str(tmp_path / "four"))
+    result = run_python(f"""
+        import sys
+        from orvane_ex import demo
+        sys.exit(demo.main(['--unattended', '--points', '11', '--device', {str(tmp_path / device)!r},
+                            '--out', {str(tmp_path / 'out')!r}]))
+    """, tmp_path=tmp_path)
+    assert result.returncode == 2
+    assert result.stderr.count("\n") == 1 and message in result.stderr and "Traceback" not in result.stderr
