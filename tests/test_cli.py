@@ -143,10 +143,10 @@ def test_an_existing_link_in_the_output_folder_is_replaced_not_followed(bench, c
     root, _ = bench
     cal = built(root)
     (root / "out").mkdir()
-    os.symlink("../raw/dut1.s2p", root / "out" / "dut0.s2p")      # a stale link from another run
-    before = (root / "raw" / "dut1.s2p").read_bytes()
+    os.symlink("../raw/dut0.s2p", root / "out" / "dut0.s2p")      # a stale link from another run
+    before = (root / "raw" / "dut0.s2p").read_bytes()
     assert run("apply", cal, root / "raw" / "dut0.s2p", "-o", root / "out") == 0
-    assert not os.path.islink(root / "out" / "dut0.s2p") and (root / "raw" / "dut1.s2p").read_bytes() == before
+    assert not os.path.islink(root / "out" / "dut0.s2p") and (root / "raw" / "dut0.s2p").read_bytes() == before
 
 
 def test_ctrl_c_stops_submitting_and_lets_running_files_finish(bench, monkeypatch, capsys):

@@ -187,10 +187,11 @@ def _build(args) -> int:
     return 0
 
 
-def _identity(path: str) -> set:
-    """(device, inode) of a path and, for a link, of what it leads to."""
+def _identity(path: str, follow: bool = True) -> set:
+    """(device, inode) of a path and, for a link, of what it leads to
+    (`follow`). A file written there replaces the path's own entry only."""
     found = set()
-    for call in (os.lstat, os.stat):
+    for call in (os.lstat, os.stat) if follow else (os.lstat,):
         with contextlib.suppress(OSError):
             info = call(path)
             found.add((info.st_dev, info.st_ino))
@@ -202,7 +203,7 @@ def _refuse_overwriting(target: str, inputs) -> None:
     the same file, by any name, link or hard link."""
     if not os.path.lexists(target):
         return
-    here = _identity(target)
+    here = _identity(target, follow=False)
     for source in inputs:
         if here & _identity(source):
             raise CommandError(f"{target} would replace the input {source}; choose another output")
@@ -303,7 +304,7 @@ def _apply(args) -> int:
         for key in _identity(source):
             identities.setdefault(key, source)
     for source, target in jobs:
-        hit = [identities[key] for key in _identity(target) if key in identities]
+        hit = [identities[key] for key in _identity(target, follow=False) if key in identities]
         if hit:
             what = "it" if hit[0] == source else f"the input {hit[0]}"
             raise CommandError(f"{source}: its corrected file {target} would replace {what}; choose another "
