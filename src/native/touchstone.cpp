@@ -13,6 +13,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -101,6 +102,21 @@ Number read_number(std::string_view t, double& x) {
     return res.ec == std::errc() && res.ptr == last ? Number::ok : Number::bad;
 }
 
+// The number at line[i] up to the next separator (space, tab, comma) or the
+// line's end: its end, or npos if it is not one whole number.
+size_t read_token(std::string_view line, size_t i, double& x) {
+    const char* first = line.data() + i;
+    const char* last = line.data() + line.size();
+    if (*first == '+') {
+        ++first;
+        if (first < last && *first == '-') return std::string_view::npos;
+    }
+    const auto res = std::from_chars(first, last, x);
+    if (res.ec != std::errc() || (res.ptr < last && *res.ptr != ' ' && *res.ptr != '\t' && *res.ptr != ','))
+        return std::string_view::npos;
+    return size_t(res.ptr - line.data());
+}
+
 const char* parameter_name(int ports, size_t pair) {
     static const char* two[4] = {"S11", "S21", "S12", "S22"};
     return ports == 1 ? "S11" : two[pair];
@@ -115,6 +131,7 @@ Parsed parse(const std::string& path, std::string_view text) {
     p.ports = ports_of(path);
     const size_t per_point = size_t(1 + 2 * p.ports * p.ports);
     std::string format = "MA", unit = "GHz";
+    enum { ri, ma, db } form = ma;
     double scale = 1e9;
     bool options_seen = false;
     int first_data_line = 0;
@@ -125,10 +142,18 @@ Parsed parse(const std::string& path, std::string_view text) {
         return FileError(path + ", line " + std::to_string(line_no) + ": " + what);
     };
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte-order mark
+    // about 20 characters a number
+    p.f.reserve(text.size() / (20 * per_point) + 1);
+    p.values.reserve(text.size() / 20 + 1);
     size_t pos = 0;
     while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) end = text.size();
+        // the line ends at LF or at CR (alone or before LF), whichever comes first: memchr both
+        const char* start = text.data() + pos;
+        const size_t rest = text.size() - pos;
+        const void* lf = std::memchr(start, '\n', rest);
+        const size_t span = lf ? size_t(static_cast<const char*>(lf) - start) : rest;
+        const void* cr = std::memchr(start, '\r', span);
+        const size_t end = pos + (cr ? size_t(static_cast<const char*>(cr) - start) : span);
         ++line_no;
         std::string_view line = text.substr(pos, end - pos);
         pos = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
@@ -156,6 +181,7 @@ Parsed parse(const std::string& path, std::string_view text) {
                     unit = word;
                 } else if (w == "RI" || w == "MA" || w == "DB") {
                     format = w;
+                    form = w == "RI" ? ri : w == "MA" ? ma : db;
                 } else if (w == "S") {
                 } else if (w == "Y" || w == "Z" || w == "H" || w == "G") {
                     throw fail("only S-parameters are read, this file holds " + w + "-parameters");
@@ -176,16 +202,17 @@ Parsed parse(const std::string& path, std::string_view text) {
         point.clear();
         std::string_view first_token;
         while (i < line.size()) {
-            const size_t stop = std::min(line.find_first_of(" \t,", i), line.size());
-            const std::string_view token = line.substr(i, stop - i);
             double x = 0;
-            switch (read_number(token, x)) {
-                case Number::bad: throw fail("'" + shown(token) + "' is not a number");
-                case Number::out_of_range: throw fail("'" + shown(token) + "' is out of the range of numbers read");
-                case Number::ok: break;
+            const size_t stop = read_token(line, i, x);
+            if (stop == std::string_view::npos) {
+                const std::string_view token = line.substr(i, std::min(line.find_first_of(" \t,", i), line.size()) - i);
+                double y = 0;
+                if (read_number(token, y) == Number::out_of_range)
+                    throw fail("'" + shown(token) + "' is out of the range of numbers read");
+                throw fail("'" + shown(token) + "' is not a number");
             }
-            if (!std::isfinite(x)) throw fail("a value is not finite ('" + shown(token) + "')");
-            if (point.empty()) first_token = token;
+            if (!std::isfinite(x)) throw fail("a value is not finite ('" + shown(line.substr(i, stop - i)) + "')");
+            if (point.empty()) first_token = line.substr(i, stop - i);
             point.push_back(x);
             i = stop;
             skip();
@@ -213,8 +240,8 @@ Parsed parse(const std::string& path, std::string_view text) {
         constexpr double deg = 3.14159265358979323846 / 180.0;
         for (size_t k = 1; k < per_point; k += 2) {
             double a = point[k], b = point[k + 1];
-            if (format != "RI") {
-                const double mag = format == "DB" ? std::pow(10.0, a / 20.0) : a;
+            if (form != ri) {
+                const double mag = form == db ? std::pow(10.0, a / 20.0) : a;
                 const double angle = b * deg;
                 a = mag * std::cos(angle);
                 b = mag * std::sin(angle);
