@@ -329,6 +329,9 @@ HOSTILE = {
     "2^40 frequencies": (
         lambda p: replaced(p, f=npy(header={"descr": "<f8", "fortran_order": False, "shape": (2 ** 40,)})),
         r"f is float64 \(1099511627776,\); frequencies are float64 \[n\], 1 <= n <= 2000000"),
+    "a header that does not parse": (
+        lambda p: replaced(p, term__fwd=b"\x93NUMPY\x01\x00" + len(h := b"{'descr': '<c16', 'shape': (11,\n").to_bytes(
+            2, "little") + h), "entry term.fwd: not a numpy array"),
     "a negative dimension": (
         lambda p: replaced(p, f=npy(header={"descr": "<f8", "fortran_order": False, "shape": (-11,)})),
         "a negative dimension"),
