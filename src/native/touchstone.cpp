@@ -363,7 +363,7 @@ void write_touchstone(const std::string& path, py::array_t<double, py::array::c_
     {
         py::gil_scoped_release unlocked;
         std::string text;
-        text.reserve(size_t(n) * (ports == 1 ? 72 : 216) + comment.size() + 128);
+        text.reserve(comment.size() + 128);
         for (const std::string_view line : comment_lines(comment)) {
             text += "! ";
             text += line;
@@ -373,17 +373,24 @@ void write_touchstone(const std::string& path, py::array_t<double, py::array::c_
         append(text, z0);
         text += "\n";
         static const int order2[4] = {0, 2, 1, 3};  // S11 S21 S12 S22
+        // The points straight into the text: a double takes at most 24 characters.
+        const size_t head = text.size();
+        const size_t per_line = size_t(1 + 2 * ports * ports) * 25;
+        text.resize(head + size_t(n) * per_line);
+        char* out = text.data() + head;
+        char* const last = text.data() + text.size();
         for (py::ssize_t k = 0; k < n; ++k) {
-            append(text, fd[k] / scale);
+            out = std::to_chars(out, last, fd[k] / scale).ptr;
             for (int c = 0; c < ports * ports; ++c) {
                 const std::complex<double> v = sd[k * ports * ports + (ports == 1 ? 0 : order2[c])];
-                text += ' ';
-                append(text, v.real());
-                text += ' ';
-                append(text, v.imag());
+                *out++ = ' ';
+                out = std::to_chars(out, last, v.real()).ptr;
+                *out++ = ' ';
+                out = std::to_chars(out, last, v.imag()).ptr;
             }
-            text += '\n';
+            *out++ = '\n';
         }
+        text.resize(size_t(out - text.data()));
         err = write_whole(path, text);
     }
     if (err) raise_os_error(err, path);
