@@ -1,6 +1,7 @@
 """Calibration kits: the standards against an independent scikit-rf
 construction, the two ways of writing offsets, kit files and their errors."""
 import math
+import os
 
 import numpy as np
 import pytest
@@ -174,3 +175,100 @@ def test_capacitance_negative_within_the_band_is_refused():
         kit.reflect([1e9, 2e9])
     with pytest.raises(ValueError, match="positive"):
         kit.reflect([0.0, 1e9])
+
+
+# (a standard's file when the kit is complete) the rest of a valid kit file
+REST = '[short]\ninductance = 0\n[load]\nresistance = 50\n[thru]\n'
+
+HOSTILE = {
+    "not UTF-8": (b'name = "x"\ndescription = "\xff\xfe"\n[open]\ncapacitance = 0\n' + REST.encode(),
+                  r"line 2: not a valid kit file: byte 0xff is not UTF-8 text"),
+    "arrays nested 5000 deep": (b'name = "x"\n[open]\ncapacitance = ' + b"[" * 5000 + b"]" * 5000 + b"\n" +
+                                REST.encode(), "values nested deeper than a kit has"),
+    "capacitance 1e300 F": (b'name = "x"\n[open]\ncapacitance = "1e300 F"\n' + REST.encode(),
+                            r"open\.capacitance\[0\]: 1e\+300 F is not physical for a standard \(at most 1e-06 F\)"),
+    "inductance 1e300 H": (b'name = "x"\n[open]\ncapacitance = 0\n[short]\ninductance = ["1 pH", "1e300"]\n'
+                           b'[load]\nresistance = 50\n[thru]\n', r"short\.inductance\[1\]: 1e\+300 H/Hz is not physical"),
+    "series inductance": (b'name = "x"\n[open]\ncapacitance = 0\n[short]\ninductance = 0\n[load]\nresistance = 50\n'
+                          b'inductance = "1e300 H"\n[thru]\n', r"load\.inductance: 1e\+300 H is not physical"),
+    "resistance": (b'name = "x"\n[open]\ncapacitance = 0\n[short]\ninductance = 0\n[load]\nresistance = 1e300\n'
+                   b'[thru]\n', r"load\.resistance: 1e\+300 ohm is not physical"),
+    "delay": (b'name = "x"\n[open]\ncapacitance = 0\n' + REST.encode() + b'offset = { delay = "1e300 s" }\n',
+              r"thru\.offset\.delay: 1e\+300 s is not physical"),
+    "name a number": (b'name = 5\n[open]\ncapacitance = 0\n' + REST.encode(), "name must be a string, not 5"),
+}
+
+
+@pytest.mark.parametrize("case", list(HOSTILE))
+def test_hostile_kit_files_are_refused_by_name(tmp_path, case):
+    data, message = HOSTILE[case]
+    path = tmp_path / "kit.toml"
+    path.write_bytes(data)
+    with pytest.raises(KitError, match=message) as info:
+        CalKit.load(path)
+    assert str(info.value).startswith(str(path))
+
+
+@pytest.mark.parametrize("kind", ["fifo", "device", "too large"])
+def test_kit_files_must_be_regular_files_of_a_kit_size(tmp_path, kind):
+    path = tmp_path / "kit.toml"
+    if kind == "fifo":
+        os.mkfifo(path)
+    elif kind == "device":
+        os.symlink("/dev/zero", path)
+    else:
+        path.write_text('name = "x"\n' + "# padding\n" * 120_000)
+    with pytest.raises(KitError, match="not a regular file" if kind != "too large" else "larger than 1 MiB"):
+        CalKit.load(path)
+
+
+@pytest.mark.parametrize("standard", [Open((1e300,)), Short((1e300,)), Load(1e300, 1e300), Thru(Offset(1e300))])
+def test_standards_whose_model_overflows_are_refused(standard):
+    std = {"open": Open(), "short": Short(), "load": Load(), "thru": Thru()}
+    name = type(standard).__name__.lower()
+    std[name] = standard
+    kit = CalKit("x", std)
+    with pytest.raises(KitError, match=rf"kit 'x': {name}: its model gives no finite value at 1e\+08 Hz"):
+        kit.thru(F) if name == "thru" else kit.reflect(F)
+
+
+def test_ideal_standards_are_exact():
+    """An open of no capacitance behind no line has an infinite input
+    impedance: its reflection is still 1, not NaN."""
+    kit = CalKit("ideal", {"open": Open(), "short": Short(), "load": Load(), "thru": Thru()})
+    np.testing.assert_array_equal(kit.reflect(F), np.tile([1, -1, 0], (len(F), 1)))
+    np.testing.assert_array_equal(kit.thru(F), np.tile([[0, 1], [1, 0]], (len(F), 1, 1)))
+
+
+def test_data_standards_resolve_against_the_kit_file_and_save_relative_to_the_new_one(tmp_path, monkeypatch):
+    f = np.linspace(1e9, 10e9, 11)
+    (tmp_path / "kit" / "data").mkdir(parents=True)
+    (tmp_path / "shared").mkdir()
+    touchstone.write(tmp_path / "kit" / "data" / "open.s1p", f, np.full((11, 1, 1), 0.9 + 0j))
+    touchstone.write(tmp_path / "shared" / "short.s1p", f, np.full((11, 1, 1), -0.9 + 0j))
+    touchstone.write(tmp_path / "thru.s2p", f, np.tile([[0, 0.9], [0.9, 0]], (11, 1, 1)).astype(complex))
+    (tmp_path / "kit" / "kit.toml").write_text(f'''
+name = "data"
+[open]
+file = "data/open.s1p"
+[short]
+file = "../shared/short.s1p"
+[load]
+resistance = 50
+[thru]
+file = "{tmp_path / 'thru.s2p'}"
+''')
+    monkeypatch.chdir(tmp_path)
+    kit = CalKit.load("kit/kit.toml")                 # loaded by a relative path
+    assert kit.to_dict()["open"] == {"file": "data/open.s1p"}       # as the file holds it
+    want = kit.reflect(f, convention="engineering")
+    (tmp_path / "elsewhere" / "deeper").mkdir(parents=True)
+    for target in ("kit/kit.toml", "kit/copy.toml", "elsewhere/deeper/copy.toml", "copy.toml"):
+        kit.save(target)
+        monkeypatch.chdir(tmp_path / "elsewhere")     # the saved kit loads from anywhere
+        again = CalKit.load(tmp_path / target)
+        monkeypatch.chdir(tmp_path)
+        np.testing.assert_array_equal(again.reflect(f, convention="engineering"), want)
+        assert again.to_dict()["thru"] == {"file": str(tmp_path / "thru.s2p")}      # absolute stays absolute
+    assert CalKit.load("copy.toml").to_dict()["open"] == {"file": "kit/data/open.s1p"}
+    assert CalKit.load("elsewhere/deeper/copy.toml").to_dict()["short"] == {"file": "../../shared/short.s1p"}

@@ -237,3 +237,30 @@ with np.errstate(all="ignore"):
 print(np.array_equal(got, want, equal_nan=True), np.isinf(got[2]).any())
 """)
     assert out == ["True", "True"]
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="feenableexcept is glibc's")
+def test_native_functions_run_under_the_callers_floating_point_traps(tmp_path):
+    """Values that overflow inside _native's loops give non-finite results
+    or errors, never SIGFPE; the caller's traps are enabled again after."""
+    (tmp_path / "db.s1p").write_text("# Hz S DB R 50\n1 1e300 0\n")
+    out = run(f"""
+import ctypes
+from orvane_ex import _native
+libm = ctypes.CDLL("libm.so.6")
+TRAPS = 0x01 | 0x04 | 0x08                 # invalid, divide by zero, overflow
+f = np.linspace(1e9, 2e9, 5)
+libm.feenableexcept(TRAPS)
+results = [_native.standard_reflection(f, kind="open", coefficients=(1e300, 0, 0, 0)),
+           _native.standard_reflection(f, kind="short", coefficients=(1e300, 0, 0, 0)),
+           _native.offset_line(f, delay=1e300, loss=1e300)]
+try:
+    _native.read_touchstone({str(tmp_path / "db.s1p")!r})
+except ValueError as e:
+    print("refused")
+_native.write_touchstone({str(tmp_path / "x.s1p")!r}, [1e-300, 1e300], np.ones((2, 1, 1)), unit="GHz")
+print(libm.fegetexcept() == TRAPS)
+libm.fedisableexcept(TRAPS)
+print(np.isnan(results[0]).all(), np.isnan(results[1]).all())
+""")
+    assert out == ["refused", "True", "True", "True"]

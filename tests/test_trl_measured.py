@@ -135,3 +135,13 @@ def test_switch_terms_given_or_removed_first_are_the_same(measured):
                                     ref_plane=-THRU / 2)
     device = measured.lines[5]
     np.testing.assert_allclose(raw.apply(device), by_hand.apply(unterminate(device, *measured.switch)), atol=1e-12)
+
+
+def test_a_calibration_with_switch_terms_saves_loads_and_corrects_raw_data(measured, tmp_path):
+    from orvane_ex import calset
+
+    cal = measured.ours()
+    cal.save(tmp_path / "cal.npz")
+    again = calset.load(tmp_path / "cal.npz")
+    assert set(again.terms) == set(cal.terms) >= {"switch_f", "switch_r"}
+    np.testing.assert_array_equal(again.apply(measured.lines[5]), cal.apply(measured.lines[5]))

@@ -157,3 +157,21 @@ def test_a_kit_of_the_boards_own_standard_files_calibrates_as_the_model_kit(hidd
     thru = skrf.Network(str(tmp_path / "thru.s2p"))
     delay = -np.gradient(np.unwrap(np.angle(thru.s[:, 1, 0])), 2 * np.pi * thru.f)
     assert abs(np.median(delay) - 239.97e-12) < 0.1e-12
+
+
+@pytest.mark.parametrize("device,message", [("four.s4p", "a two-port device is needed, this file has 4 ports"),
+                                            ("missing.s2p", "missing.s2p")])
+def test_demo_with_a_wrong_device_file_says_so_in_one_line(tmp_path, device, message):
+    import skrf
+
+    if device == "four.s4p":
+        net = skrf.Network(frequency=skrf.Frequency(1, 10, 11, unit="GHz"), s=np.zeros((11, 4, 4)), z0=50)
+        net.write_touchstone(str(tmp_path / "four"))
+    result = run_python(f"""
+        import sys
+        from orvane_ex import demo
+        sys.exit(demo.main(['--unattended', '--points', '11', '--device', {str(tmp_path / device)!r},
+                            '--out', {str(tmp_path / 'out')!r}]))
+    """, tmp_path=tmp_path)
+    assert result.returncode == 2
+    assert result.stderr.count("\n") == 1 and message in result.stderr and "Traceback" not in result.stderr

@@ -55,6 +55,7 @@ double polynomial(const std::array<double, 4>& c, double f) { return c[0] + f * 
 
 py::array_t<cplx> reflection(Frequencies f, const std::string& kind, std::array<double, 4> coefficients,
                              double resistance, double delay, double loss, double offset_z0, double z0) {
+    FpHold hold;  // a huge value overflows to a non-finite result, never to SIGFPE
     const Offset o{delay, loss, offset_z0};
     check(f, o, z0);
     if (kind != "open" && kind != "short" && kind != "load")
@@ -80,14 +81,16 @@ py::array_t<cplx> reflection(Frequencies f, const std::string& kind, std::array<
                 gt = (zt - l.zc) / (zt + l.zc);
             }
             const cplx gin = gt * std::exp(-2.0 * l.gl);  // at the line's input, against Zc
-            const cplx zin = l.zc * (1.0 + gin) / (1.0 - gin);
-            g[k] = (zin - z0) / (zin + z0);
+            // against z0, without the input impedance itself (infinite for an ideal open)
+            const cplx r = (l.zc - z0) / (l.zc + z0);
+            g[k] = (gin + r) / (1.0 + r * gin);
         }
     }
     return out;
 }
 
 py::array_t<cplx> offset_line(Frequencies f, double delay, double loss, double offset_z0, double z0) {
+    FpHold hold;
     const Offset o{delay, loss, offset_z0};
     check(f, o, z0);
     const py::ssize_t n = f.shape(0);

@@ -264,6 +264,15 @@ def main(argv=None):
 
     os.makedirs(args.out, exist_ok=True)
     settings = Settings(args.start * 1e9, args.stop * 1e9, args.points)
+    if args.device:
+        from orvane_ex.virtual_board import device_from_file
+
+        try:            # the file checked before the run, so that a wrong one is one line, not a traceback
+            device_from_file(args.device, settings.freqRange.f)
+        except Exception as e:      # noqa: BLE001 (scikit-rf reads the file and raises what it raises)
+            text = str(e) if os.fspath(args.device) in str(e) else f"{args.device}: {e}"
+            print(f"python -m orvane_ex.demo: error: --device {text}", file=sys.stderr)
+            return 2
     print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}, "
           f"{args.method}\n")
     try:

@@ -85,6 +85,12 @@ class Calibration:
     # terms a calibration may hold besides its model's: name, shape of one point's value
     OPTIONAL_TERMS: ClassVar[dict] = {}
 
+    @classmethod
+    def all_terms(cls) -> dict:
+        """The terms this method holds or may hold, by name: the shape of one
+        point's value (optional ones as `calfile.OptionalTerm`)."""
+        return {**cls.TERMS, **{k: calfile.OptionalTerm(v) for k, v in cls.OPTIONAL_TERMS.items()}}
+
     def __post_init__(self):
         self.f = np.asarray(self.f, dtype=float)
         n = len(self.f)
@@ -119,6 +125,12 @@ class Calibration:
         if Sm.shape[:1] != self.f.shape:
             raise ValueError(f"the measurement has {Sm.shape[:1] and Sm.shape[0]} points, the calibration "
                              f"{len(self.f)} ({_span(self.f)}); interpolate the calibration onto its grid first")
+        n = len(self.f)
+        shapes = [(n,), (n, 1, 1)] if self.ports == 1 else [(n, 2, 2)]
+        if Sm.shape not in shapes:
+            raise ValueError(f"the measurement has shape {Sm.shape}; a {self.method} calibration corrects "
+                             + (f"one-port measurements, [{n}] or [{n}, 1, 1]" if self.ports == 1 else
+                                f"two-port S-parameters, [{n}, 2, 2]"))
         S = self.correct(Sm.astype(complex))
         if self.port_extension is not None:
             port, e10e01 = self.port_extension
@@ -140,7 +152,8 @@ class Calibration:
         if len(f) != len(self.f) or not np.allclose(f, self.f, rtol=1e-12, atol=0):
             if interpolate is None:
                 raise ValueError(f"{os.fspath(source)}: {len(f)} points from {_span(f)}, the calibration has "
-                                 f"{len(self.f)} from {_span(self.f)}")
+                                 f"{len(self.f)} from {_span(self.f)}; to correct it with the terms interpolated "
+                                 "onto its grid, give interpolate='cubic' (orvane-cal apply --interpolate)")
             cal = self.interpolate(f, kind=interpolate)
         S = cal.apply(Sm if self.ports == 2 else Sm[:, 0, 0])
         touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0)
@@ -188,7 +201,7 @@ class Calibration:
         arrays.update((f"standard.{k}", np.asarray(v)) for k, v in self.standards.items())
         if self.port_extension is not None:
             arrays["port_extension.e10e01"] = np.asarray(self.port_extension[1])
-        calfile.write(path, arrays, meta)
+        calfile.write(path, arrays, meta, terms=self.all_terms())
 
     def export_touchstone(self, folder, stem: str = "error") -> list[str]:
         """Writes the error terms as Touchstone error boxes in `folder` (made
@@ -294,11 +307,18 @@ def _import_methods() -> None:
         importlib.import_module(f"{__package__}.{name}")
 
 
+def _terms_of(method: str) -> dict | None:
+    _import_methods()
+    cls = METHODS.get(method)
+    return None if cls is None else cls.all_terms()
+
+
 def load(path) -> Calibration:
     """Reads a calibration file written by `Calibration.save`; raises
-    `CalibrationFileError` naming the file if it cannot."""
+    `CalibrationFileError` naming the file if it cannot (`calfile.read`
+    validates every entry first)."""
     path = os.fspath(path)
-    arrays, meta = calfile.read(path)
+    arrays, meta = calfile.read(path, terms_of=_terms_of)
     try:
         return _from_arrays(arrays, meta)
     except CalibrationFileError as e:
@@ -308,14 +328,11 @@ def load(path) -> Calibration:
 
 
 def _from_arrays(arrays: dict[str, Any], meta: dict) -> Calibration:
-    _import_methods()
     method = meta["method"]
-    if method not in METHODS:
-        raise CalibrationFileError(f"unknown calibration method {method!r}")
     terms = {k[5:]: v for k, v in arrays.items() if k.startswith("term.")}
     standards = {k[9:]: v for k, v in arrays.items() if k.startswith("standard.")}
     extension = None
     if meta.get("port_extension") is not None:
-        extension = (int(meta["port_extension"]), arrays["port_extension.e10e01"])
+        extension = (meta["port_extension"], arrays["port_extension.e10e01"])
     return METHODS[method](arrays["f"], terms, standards, meta.get("kit"), extension, str(meta["created"]),
                            str(meta.get("notes", "")), dict(meta.get("parameters") or {}))

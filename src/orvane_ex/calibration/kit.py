@@ -32,6 +32,7 @@ import dataclasses
 import math
 import os
 import re
+import stat
 import tomllib
 from importlib import resources
 from typing import Any
@@ -59,17 +60,24 @@ _PREFIX = {"f": 1e-15, "p": 1e-12, "n": 1e-9, "u": 1e-6, "µ": 1e-6, "m": 1e-3, 
            "M": 1e6, "G": 1e9, "T": 1e12}
 _NUMBER = r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?"
 
-# quantity: (base unit, what to call it, prefixes allowed)
+# quantity: (base unit, what to call it, prefixes allowed, largest magnitude of
+# any kit's). The limits are far beyond real standards (femtofarads,
+# picohenries, picoseconds) and well inside what the model computes: a kit
+# with a capacitance of 1e300 F is a typo, not a standard.
 _QUANTITIES = {
-    "time": ("s", "a time", True),
-    "impedance": ("ohm", "an impedance", True),
-    "resistance": ("ohm", "a resistance", True),
-    "loss": ("ohm/s", "a loss in ohm/s", True),
-    "length": ("m", "a length", True),
-    "db_loss": ("dB/sqrt(GHz)", "a loss in dB/sqrt(GHz)", False),
-    "inductance": ("H", "an inductance", True),
-    "capacitance": ("F", "a capacitance", True),
+    "time": ("s", "a time", True, 1e-3),
+    "impedance": ("ohm", "an impedance", True, 1e9),
+    "resistance": ("ohm", "a resistance", True, 1e9),
+    "loss": ("ohm/s", "a loss in ohm/s", True, 1e15),
+    "length": ("m", "a length", True, 3e5),
+    "db_loss": ("dB/sqrt(GHz)", "a loss in dB/sqrt(GHz)", False, 1e3),
+    "inductance": ("H", "an inductance", True, 1e-3),
+    "capacitance": ("F", "a capacitance", True, 1e-6),
 }
+# Polynomial coefficients (F/Hz^k, H/Hz^k) are held to the same limit at this frequency.
+_POLYNOMIAL_REACH = 1e12
+# Kit files are a few kilobytes.
+_MAX_KIT_FILE = 1 << 20
 
 
 def _polynomial_unit(base: str, power: int) -> str:
@@ -78,7 +86,7 @@ def _polynomial_unit(base: str, power: int) -> str:
 
 def _quantity(value: Any, quantity: str, where: str, power: int = 0) -> float:
     """A number in SI units from a number or a string such as '29.24 ps'."""
-    base, what, prefixes = _QUANTITIES[quantity]
+    base, what, prefixes, largest = _QUANTITIES[quantity]
     base = _polynomial_unit(base, power)
     if isinstance(value, bool) or not isinstance(value, (int, float, str)):
         raise KitError(f"{where}: expected {what} ({base}), got {value!r}")
@@ -97,6 +105,9 @@ def _quantity(value: Any, quantity: str, where: str, power: int = 0) -> float:
     value = float(value)
     if not math.isfinite(value):
         raise KitError(f"{where}: {value} is not finite")
+    largest /= _POLYNOMIAL_REACH ** power
+    if abs(value) > largest:
+        raise KitError(f"{where}: {value:g} {base} is not physical for a standard (at most {largest:g} {base})")
     return value
 
 
@@ -165,6 +176,17 @@ def _polynomial(c: tuple, f: np.ndarray) -> np.ndarray:
     return c[0] + f * (c[1] + f * (c[2] + f * c[3]))
 
 
+def _finite(values: np.ndarray, f: np.ndarray) -> np.ndarray:
+    """The standard's values, refused where its model does not give a number
+    (values too large to compute with)."""
+    bad = ~np.isfinite(values)
+    if bad.any():
+        bad = bad.reshape(len(f), -1).any(axis=1)
+        raise KitError(f"its model gives no finite value at {f[np.argmax(bad)]:g} Hz; its values are beyond "
+                       "what a standard can have")
+    return values
+
+
 @dataclasses.dataclass(frozen=True)
 class Open:
     """An open: fringing capacitance C0 + C1 f + C2 f^2 + C3 f^3 (F, F/Hz, ...)
@@ -184,8 +206,8 @@ class Open:
         if (c < 0).any():
             bad = f[np.argmax(c < 0)]
             raise KitError(f"open capacitance is negative at {bad:g} Hz ({_polynomial(self.capacitance, bad):g} F)")
-        return _native.standard_reflection(f, kind="open", coefficients=self.capacitance, z0=z0,
-                                           **self.offset._native())
+        return _finite(_native.standard_reflection(f, kind="open", coefficients=self.capacitance, z0=z0,
+                                                   **self.offset._native()), f)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -199,8 +221,8 @@ class Short:
         object.__setattr__(self, "inductance", _coefficients(self.inductance, "short inductance"))
 
     def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
-        return _native.standard_reflection(f, kind="short", coefficients=self.inductance, z0=z0,
-                                           **self.offset._native())
+        return _finite(_native.standard_reflection(f, kind="short", coefficients=self.inductance, z0=z0,
+                                                   **self.offset._native()), f)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -218,9 +240,9 @@ class Load:
             raise KitError(f"load inductance {self.inductance} H is not finite")
 
     def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
-        return _native.standard_reflection(f, kind="load", resistance=self.resistance,
-                                           coefficients=(self.inductance, 0.0, 0.0, 0.0), z0=z0,
-                                           **self.offset._native())
+        return _finite(_native.standard_reflection(f, kind="load", resistance=self.resistance,
+                                                   coefficients=(self.inductance, 0.0, 0.0, 0.0), z0=z0,
+                                                   **self.offset._native()), f)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -230,30 +252,47 @@ class Thru:
     offset: Offset = Offset()
 
     def s(self, f: np.ndarray, z0: float) -> np.ndarray:
-        return _native.offset_line(f, z0=z0, **self.offset._native())
+        return _finite(_native.offset_line(f, z0=z0, **self.offset._native()), f)
 
 
 @dataclasses.dataclass(frozen=True)
 class DataStandard:
     """A standard given by measured data: a .s1p (reflects) or .s2p (thru)
     file, in the e^{jwt} convention of kit data, interpolated complex-linearly
-    onto the grid asked for (never outside the file's span)."""
+    onto the grid asked for (never outside the file's span).
+
+    path: the file, as an absolute path; written: the path as the kit file
+    gives it (relative to the kit file's folder, or absolute).
+    """
 
     path: str
     f: np.ndarray = dataclasses.field(repr=False, compare=False)
     data: np.ndarray = dataclasses.field(repr=False, compare=False)
+    written: str = dataclasses.field(default="", compare=False)
 
     @classmethod
-    def read(cls, path: str, ports: int, z0: float, where: str) -> "DataStandard":
+    def read(cls, path: str, ports: int, z0: float, where: str, written: str | None = None) -> "DataStandard":
+        """The data file `path`; `written` is how the kit file names it (`path` by default)."""
+        path = os.fspath(path)
         try:
-            f, s, file_z0 = _native.read_touchstone(os.fspath(path))
+            f, s, file_z0 = _native.read_touchstone(path)
         except (OSError, ValueError) as e:
             raise KitError(f"{where}: {e}") from None
         if s.shape[1] != ports:
             raise KitError(f"{where}: {path} has {s.shape[1]} port(s), this standard needs {ports}")
         if file_z0 != z0:
             raise KitError(f"{where}: {path} is referenced to {file_z0:g} ohm, the kit to {z0:g} ohm")
-        return cls(os.fspath(path), f, s)
+        return cls(os.path.abspath(path), f, s, path if written is None else written)
+
+    def path_from(self, folder: str | None) -> str:
+        """The path a kit file in `folder` names this file by: relative to the
+        folder, or absolute when the kit gave it so (or None: as written)."""
+        if folder is None or os.path.isabs(self.written or self.path):
+            return self.written or self.path
+        try:
+            return os.path.relpath(self.path, os.path.abspath(folder))
+        except ValueError:              # another drive
+            return self.path
 
     def on(self, f: np.ndarray) -> np.ndarray:
         lo, hi = self.f[0], self.f[-1]
@@ -324,13 +363,22 @@ class CalKit:
 
     @classmethod
     def load(cls, path) -> "CalKit":
-        """Reads a kit file (TOML); KitError names the file and field of any problem."""
+        """Reads a kit file (TOML, UTF-8); KitError names the file and field
+        of any problem."""
         path = os.fspath(path)
+        raw = _read_kit_file(path)
         try:
-            with open(path, "rb") as fp:
-                data = tomllib.load(fp)
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError as e:
+            line = raw.count(b"\n", 0, e.start) + 1
+            raise KitError(f"{path}, line {line}: not a valid kit file: byte 0x{raw[e.start]:02x} is not UTF-8 "
+                           "text") from None
+        try:
+            data = tomllib.loads(text)
         except tomllib.TOMLDecodeError as e:
             raise KitError(f"{path}: not a valid kit file: {e}") from None
+        except RecursionError:
+            raise KitError(f"{path}: not a valid kit file: values nested deeper than a kit has") from None
         return cls.from_dict(data, source=path)
 
     @classmethod
@@ -354,23 +402,31 @@ class CalKit:
             if not isinstance(section, dict):
                 raise KitError(f"{where}: [{name}] must be a table")
             standards[name] = _standard(name, section, z0, base, f"{where}: {name}")
-        return cls(str(data["name"]), standards, str(data.get("description", "")), z0, source)
+        for field in ("name", "description"):
+            if field in data and not isinstance(data[field], str):
+                raise KitError(f"{where}: {field} must be a string, not {data[field]!r:.60}")
+        return cls(data["name"], standards, data.get("description", ""), z0, source)
 
-    def to_dict(self) -> dict:
-        """The kit as the dict its TOML file holds."""
+    def to_dict(self, *, folder: str | None = None) -> dict:
+        """The kit as the dict its TOML file holds: data standards' paths as
+        the kit file gave them, or relative to `folder`, where a kit file of
+        this dict is to be."""
         out = {"format": FORMAT, "name": self.name}
         if self.description:
             out["description"] = self.description
         out["z0"] = _format(self.z0, "ohm")
         for name in STANDARDS:
-            out[name] = _standard_dict(self.standards[name])
+            out[name] = _standard_dict(self.standards[name], folder)
         return out
 
     def save(self, path) -> None:
-        """Writes the kit as TOML (data standards keep their file paths)."""
+        """Writes the kit as TOML (whole or not at all). Data standards are
+        named by their paths relative to the new file, so that it loads from
+        wherever it is written (paths the kit gave as absolute stay so)."""
         import tomli_w
 
-        text = tomli_w.dumps(self.to_dict())
+        path = os.fspath(path)
+        text = tomli_w.dumps(self.to_dict(folder=os.path.dirname(path) or "."))
         with written_whole(path, "w", encoding="utf-8") as fp:
             fp.write(text)
 
@@ -396,6 +452,20 @@ class CalKit:
                          f" ({length * 1e3:.4g} mm, {loss_db:.4g} dB/sqrt(GHz))")
             lines.append(f"  {name:<6} " + "; ".join(parts))
         return "\n".join(lines)
+
+
+def _read_kit_file(path: str) -> bytes:
+    """The bytes of a kit file: a regular file of a sensible size (a FIFO
+    would block, /dev/zero would never end)."""
+    fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0))
+    with os.fdopen(fd, "rb") as fp:
+        info = os.fstat(fp.fileno())
+        if not stat.S_ISREG(info.st_mode):
+            raise KitError(f"{path}: not a regular file")
+        raw = fp.read(_MAX_KIT_FILE + 1)
+    if len(raw) > _MAX_KIT_FILE:
+        raise KitError(f"{path}: larger than {_MAX_KIT_FILE >> 20} MiB, more than a kit file holds")
+    return raw
 
 
 @contextlib.contextmanager
@@ -447,9 +517,10 @@ def _standard(name: str, section: dict, z0: float, base: str, where: str):
         if "file" in section:
             _known(section, {"file"}, where)
             path = section["file"]
-            if not isinstance(path, str):
+            if not isinstance(path, str) or not path:
                 raise KitError(f"{where}: file must be a path")
-            return DataStandard.read(os.path.join(base, path), 2 if name == "thru" else 1, z0, where)
+            # relative to the kit file's folder; an absolute path as it is
+            return DataStandard.read(os.path.join(base, path), 2 if name == "thru" else 1, z0, where, path)
         offset = _offset(section.get("offset"), f"{where}.offset")
         if name == "open":
             _known(section, {"capacitance", "offset"}, where)
@@ -471,9 +542,9 @@ def _standard(name: str, section: dict, z0: float, base: str, where: str):
         return Thru(offset)
 
 
-def _standard_dict(s) -> dict:
+def _standard_dict(s, folder: str | None) -> dict:
     if isinstance(s, DataStandard):
-        return {"file": s.path}
+        return {"file": s.path_from(folder)}
     out: dict = {}
     if isinstance(s, Open):
         out["capacitance"] = [_format(c, _polynomial_unit("F", i)) for i, c in enumerate(s.capacitance)]

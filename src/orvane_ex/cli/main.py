@@ -10,9 +10,13 @@ from __future__ import annotations
 
 import argparse
 import concurrent.futures
+import contextlib
 import os
+import signal
 import sys
+import threading
 import time
+import warnings
 
 import numpy as np
 
@@ -21,9 +25,11 @@ from ..calibration import kit as calkit
 from ..calibration import solt
 from ..files import touchstone
 
-# The measured standards `build` reads from its --standards folder.
+# The measured standards `build` reads from its --standards folder (names
+# in any case). One-port reads port 1's files, named as for the two-port
+# methods, so that they are never taken for a kit's listed open.s1p, ...
 STANDARD_FILES = {
-    "one-port": ["open.s1p", "short.s1p", "load.s1p"],
+    "one-port": ["open1.s1p", "short1.s1p", "load1.s1p"],
     "response": ["short1.s1p", "short2.s1p", "thru.s2p"],
     "eight-term": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p"],
     "unknown-thru": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p"],
@@ -43,12 +49,22 @@ def main(argv=None) -> int:
     if not getattr(args, "run", None):
         parser.print_help()
         return 2
-    try:
-        return args.run(args)
-    except (CommandError, calkit.KitError, base.CalibrationFileError, touchstone.TouchstoneError, OSError,
-            ValueError) as e:
-        print(f"orvane-cal: error: {e}", file=sys.stderr)
-        return 2
+    with warnings.catch_warnings():
+        warnings.showwarning = _show_warning
+        try:
+            return args.run(args)
+        except (CommandError, calkit.KitError, base.CalibrationFileError, touchstone.TouchstoneError, OSError,
+                ValueError) as e:
+            print(f"orvane-cal: error: {e}", file=sys.stderr)
+            return 2
+        except KeyboardInterrupt:
+            print("orvane-cal: interrupted", file=sys.stderr)
+            return 130
+
+
+def _show_warning(message, category, filename, lineno, file=None, line=None):
+    """A warning as one line of the command's own, not Python's source line."""
+    print(f"orvane-cal: warning: {message}", file=sys.stderr if file is None else file)
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -64,9 +80,12 @@ def _parser() -> argparse.ArgumentParser:
     show.set_defaults(run=_kit_show)
 
     build = sub.add_parser("build", help="build a calibration from measured standard files",
-                           description="Builds a calibration from measured standards (Touchstone files named as "
-                                       "below, in --standards) and the kit's model of them, and saves it. Files: "
-                           + "; ".join(f"{m}: {' '.join(f)}" for m, f in STANDARD_FILES.items()) + "; " + TRL_FILES)
+                           formatter_class=argparse.RawDescriptionHelpFormatter,
+                           description="Builds a calibration from measured standards and the kit's model of "
+                                       "them, and saves it.\n\nThe measured standards each method reads from the "
+                                       "--standards folder\n(Touchstone files, names in any case; [optional]):\n"
+                           + "".join(f"  {m + ':':<14}{' '.join(f)}\n" for m, f in STANDARD_FILES.items())
+                           + f"  {'trl, multiline-trl:'}\n{'':16}{TRL_FILES.split(': ', 1)[1]}")
     build.add_argument("--method", "-m", required=True, choices=sorted(STANDARD_FILES) + ["trl", "multiline-trl"])
     build.add_argument("--standards", "-s", required=True, metavar="DIR", help="folder of measured standards")
     source = build.add_mutually_exclusive_group()
@@ -99,8 +118,10 @@ def _parser() -> argparse.ArgumentParser:
     apply.add_argument("files", nargs="+", metavar="RAW.sNp")
     apply.add_argument("--output", "-o", required=True, metavar="DIR", help="folder for the corrected files")
     apply.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, help="files corrected at once")
-    apply.add_argument("--interpolate", choices=["linear", "cubic"],
-                       help="correct files on another grid inside the calibrated span")
+    apply.add_argument("--interpolate", nargs="?", const="cubic", choices=["cubic", "linear"],
+                       help="correct files on another grid inside the calibrated span, with the error terms "
+                            "interpolated onto it: cubic (the default: a spline follows smoothly varying terms "
+                            "far more closely than straight lines) or linear")
     apply.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     apply.set_defaults(run=_apply)
 
@@ -124,21 +145,74 @@ def _kit_show(args) -> int:
     return 0
 
 
-def _read_standard(folder: str, name: str, f_ref=None):
+def _find(folder: str, name: str) -> str | None:
+    """The file `name` in `folder`, in any case, or None."""
+    if not os.path.isdir(folder):
+        raise CommandError(f"{folder}: {'not a folder' if os.path.exists(folder) else 'folder not found'} "
+                           "(--standards names the folder of measured standards)")
     path = os.path.join(folder, name)
-    if not os.path.exists(path):
-        raise CommandError(f"{path}: missing (the measured {name.split('.')[0]} standard)")
+    if os.path.exists(path):
+        return path
+    matches = sorted(entry for entry in os.listdir(folder) if entry.lower() == name.lower())
+    if len(matches) > 1:
+        raise CommandError(f"{folder}: {' and '.join(matches)}: which one is the measured standard?")
+    return os.path.join(folder, matches[0]) if matches else None
+
+
+def _read_standard(folder: str, name: str, f_ref=None, read=None):
+    path = _find(folder, name)
+    if path is None:
+        path = os.path.join(folder, name)
+        hint = ""
+        if name[:-5] in ("open", "short", "load") and name[-5] == "1" and _find(folder, name[:-5] + ".s1p"):
+            hint = (f"; {name[:-5]}.s1p there is not read: the measured standards of port 1 are open1.s1p, "
+                    "short1.s1p and load1.s1p")
+        raise CommandError(f"{path}: missing (the measured {name.split('.')[0]} standard){hint}")
     f, s, _ = touchstone.read(path)
+    if read is not None:
+        read.append(path)
     if f_ref is not None and (len(f) != len(f_ref) or not np.allclose(f, f_ref, rtol=1e-12, atol=0)):
-        raise CommandError(f"{path}: its frequencies differ from those of the other standards")
+        raise CommandError(f"{path}: its frequencies ({len(f)} points, {f[0] / 1e9:g} to {f[-1] / 1e9:g} GHz) "
+                           f"differ from those of the other standards ({len(f_ref)} points, {f_ref[0] / 1e9:g} to "
+                           f"{f_ref[-1] / 1e9:g} GHz)")
     return f, s
 
 
 def _build(args) -> int:
+    folder = os.path.dirname(args.output) or "."
+    if not os.path.isdir(folder):
+        raise CommandError(f"{args.output}: the folder {folder} does not exist")
+    read: list[str] = []
+    args.read = read
     cal = _build_trl(args) if args.method in ("trl", "multiline-trl") else _build_with_kit(args)
+    if args.kit:
+        read.append(args.kit)
+    _refuse_overwriting(args.output, read)
     cal.save(args.output)
     print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
     return 0
+
+
+def _identity(path: str, follow: bool = True) -> set:
+    """(device, inode) of a path and, for a link, of what it leads to
+    (`follow`). A file written there replaces the path's own entry only."""
+    found = set()
+    for call in (os.lstat, os.stat) if follow else (os.lstat,):
+        with contextlib.suppress(OSError):
+            info = call(path)
+            found.add((info.st_dev, info.st_ino))
+    return found
+
+
+def _refuse_overwriting(target: str, inputs) -> None:
+    """Refuses to write `target` when that would replace one of the inputs:
+    the same file, by any name, link or hard link."""
+    if not os.path.lexists(target):
+        return
+    here = _identity(target, follow=False)
+    for source in inputs:
+        if here & _identity(source):
+            raise CommandError(f"{target} would replace the input {source}; choose another output")
 
 
 def _build_trl(args) -> base.Calibration:
@@ -149,8 +223,8 @@ def _build_trl(args) -> base.Calibration:
     if not args.lengths or len(args.lengths) < 2:
         raise CommandError("--lengths: the thru's length, then one per line (metres)")
     names = ["thru.s2p", "reflect.s2p"] + [f"line{i}.s2p" for i in range(1, len(args.lengths))]
-    f, thru = _read_standard(args.standards, names[0])
-    reflect, *lines = (_read_standard(args.standards, name, f)[1] for name in names[1:])
+    f, thru = _read_standard(args.standards, names[0], read=args.read)
+    reflect, *lines = (_read_standard(args.standards, name, f, args.read)[1] for name in names[1:])
     kw = dict(thru_length=args.lengths[0], reflect_like=args.reflect, reflect_offset=args.reflect_offset,
               er_est=args.er_est, notes=args.notes)
     if args.switch_terms:
@@ -169,12 +243,12 @@ def _build_trl(args) -> base.Calibration:
 def _build_with_kit(args) -> base.Calibration:
     names = [n.strip("[]") for n in STANDARD_FILES[args.method]]
     optional = {n.strip("[]") for n in STANDARD_FILES[args.method] if n.startswith("[")}
-    f, first = _read_standard(args.standards, names[0])
+    f, first = _read_standard(args.standards, names[0], read=args.read)
     measured = {names[0]: first}
     for name in names[1:]:
-        if name in optional and not os.path.exists(os.path.join(args.standards, name)):
+        if name in optional and _find(args.standards, name) is None:
             continue
-        measured[name] = _read_standard(args.standards, name, f)[1]
+        measured[name] = _read_standard(args.standards, name, f, args.read)[1]
     kit = None if args.ideal else (calkit.CalKit.load(args.kit) if args.kit else calkit.example_kit())
     if kit is None:
         from .. import hidden
@@ -185,7 +259,7 @@ def _build_with_kit(args) -> base.Calibration:
     kw = {"kit": None if kit is None else kit.to_dict(), "notes": args.notes}
     one = lambda prefix: np.stack([measured[f"{s}{prefix}.s1p"][:, 0, 0] for s in ("open", "short", "load")], 1)  # noqa: E731
     if args.method == "one-port":
-        cal = solt.OnePortCal.build(f, G, one(""), **kw)
+        cal = solt.OnePortCal.build(f, G, one("1"), **kw)
     elif args.method == "response":
         cal = solt.ResponseCal.build(f, G[:, 1], measured["short1.s1p"][:, 0, 0], G[:, 1],
                                        measured["short2.s1p"][:, 0, 0], T, measured["thru.s2p"], **kw)
@@ -205,50 +279,124 @@ def _info(args) -> int:
 
 
 def _export(args) -> int:
-    for path in base.load(args.calibration).export_touchstone(args.output):
+    cal = base.load(args.calibration)
+    _output_folder(args.output)
+    for path in cal.export_touchstone(args.output):
         print(path)
     return 0
 
 
+def _output_folder(folder: str) -> None:
+    if os.path.exists(folder) and not os.path.isdir(folder):
+        raise CommandError(f"{folder}: not a folder (-o names the folder the files are written into)")
+    os.makedirs(folder, exist_ok=True)
+
+
+def _ports_of(name: str) -> int | None:
+    ext = os.path.splitext(name)[1].lower()
+    return {".s1p": 1, ".s2p": 2}.get(ext)
+
+
 def _apply(args) -> int:
     cal = base.load(args.calibration)
-    os.makedirs(args.output, exist_ok=True)
-    out_dir = os.path.realpath(args.output)
-    jobs = []
-    for source in args.files:
-        if os.path.realpath(os.path.dirname(os.path.abspath(source))) == out_dir:
-            raise CommandError(f"{source} is in the output folder; choose another folder so that no raw file is "
-                               "overwritten")
-        jobs.append((source, os.path.join(args.output, os.path.basename(source))))
-    targets = [t for _, t in jobs]
+    wrong = [source for source in args.files if _ports_of(source) != cal.ports]
+    if wrong:
+        listed = ", ".join(wrong[:3]) + (f" and {len(wrong) - 3} more" if len(wrong) > 3 else "")
+        raise CommandError(f"a {cal.method} calibration corrects {cal.ports}-port files (.s{cal.ports}p); "
+                           f"{len(wrong)} of the {len(args.files)} files are not: {listed}")
+    _output_folder(args.output)
+    jobs = [(source, os.path.join(args.output, os.path.basename(source))) for source in args.files]
+    targets = [os.path.realpath(t) for _, t in jobs]
     if len(set(targets)) != len(targets):
         raise CommandError("two input files have the same name; they would overwrite each other's output")
+    # No corrected file may replace an input: not the raw file itself (reached
+    # by a link or not), nor any other input, nor the calibration.
+    inputs = [*args.files, args.calibration]
+    identities = {}
+    for source in inputs:
+        for key in _identity(source):
+            identities.setdefault(key, source)
+    for source, target in jobs:
+        hit = [identities[key] for key in _identity(target, follow=False) if key in identities]
+        if hit:
+            what = "it" if hit[0] == source else f"the input {hit[0]}"
+            raise CommandError(f"{source}: its corrected file {target} would replace {what}; choose another "
+                               "folder so that no raw file is overwritten")
 
     def one(job):
         source, target = job
         cal.apply_file(source, target, interpolate=args.interpolate)
 
+    base.hidden()           # imported before the clock starts: the first estimate is of the work alone
     start = time.perf_counter()
-    failed = []
+    failed, written = [], 0
     progress = _progress(len(jobs), args.quiet)
-    # The Touchstone reader and writer release the GIL, so threads share the
-    # work across cores without the start-up cost of processes.
-    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
-        futures = {pool.submit(one, job): job for job in jobs}
-        for future in concurrent.futures.as_completed(futures):
-            error = future.exception()
-            if error is not None:
-                failed.append((futures[future][0], error))
-            progress.update(1)
+    stop = _Interrupt()
+    workers = max(1, args.jobs)
+    with stop, concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
+        # The Touchstone reader and writer release the GIL, so threads share
+        # the work across cores without the start-up cost of processes. A few
+        # files are queued at a time, so that Ctrl-C stops what has not started.
+        queue, pending, futures = iter(jobs), set(), {}
+        while True:
+            while not stop.is_set() and len(pending) < 2 * workers:
+                job = next(queue, None)
+                if job is None:
+                    break
+                future = pool.submit(one, job)
+                futures[future] = job
+                pending.add(future)
+            if stop.is_set():
+                for future in pending:
+                    future.cancel()         # queued, not started; running files finish whole
+            if not pending:
+                break
+            done, pending = concurrent.futures.wait(pending, timeout=0.1,
+                                                    return_when=concurrent.futures.FIRST_COMPLETED)
+            for future in done:
+                if future.cancelled():
+                    continue
+                error = future.exception()
+                if error is None:
+                    written += 1
+                else:
+                    failed.append((futures[future][0], error))
+                progress.update(1)
     progress.close()
     elapsed = time.perf_counter() - start
-    done = len(jobs) - len(failed)
-    print(f"corrected {done} of {len(jobs)} file{'s' if len(jobs) != 1 else ''} into {args.output} "
-          f"in {elapsed:.2f} s" + (f"; {len(failed)} failed:" if failed else ""))
+    files = f"{len(jobs)} file{'s' if len(jobs) != 1 else ''}"
+    if stop.is_set():
+        print(f"interrupted: corrected {written} of {files} into {args.output} in {elapsed:.2f} s, each written "
+              f"whole; {len(jobs) - written - len(failed)} not started" + (f"; {len(failed)} failed:" if failed else ""))
+    else:
+        print(f"corrected {written} of {files} into {args.output} in {elapsed:.2f} s"
+              + (f"; {len(failed)} failed:" if failed else ""))
     for source, error in sorted(failed, key=lambda x: x[0]):
         text = str(error)
         print(f"  {text if text.startswith(os.fspath(source)) else f'{source}: {text}'}", file=sys.stderr)
-    return 1 if failed else 0
+    return 130 if stop.is_set() else 1 if failed else 0
+
+
+class _Interrupt:
+    """While it is entered (in the main thread), Ctrl-C (SIGINT) asks the
+    batch to stop instead of raising KeyboardInterrupt at a random place."""
+
+    def __init__(self):
+        self._event = threading.Event()
+        self._previous = None
+
+    def is_set(self) -> bool:
+        return self._event.is_set()
+
+    def __enter__(self):
+        if threading.current_thread() is threading.main_thread():
+            self._previous = signal.signal(signal.SIGINT, lambda signum, frame: self._event.set())
+        return self
+
+    def __exit__(self, *exc):
+        if self._previous is not None:
+            signal.signal(signal.SIGINT, self._previous)
+        return False
 
 
 class _NoProgress:
@@ -264,7 +412,7 @@ def _progress(total: int, quiet: bool):
         return _NoProgress()
     from tqdm import tqdm
 
-    return tqdm(total=total, unit="file", desc="correcting", file=sys.stderr)
+    return tqdm(total=total, unit="file", desc="correcting", file=sys.stderr, smoothing=0.1)
 
 
 if __name__ == "__main__":
