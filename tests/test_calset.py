@@ -192,8 +192,9 @@ def test_eight_term_error_boxes_reproduce_the_raw_measurement(tmp_path, measured
     cal = build("eight-term", measured, kit.reflect(f), kit.thru(f))
     paths = cal.export_touchstone(tmp_path)
     assert [p.split("/")[-1] for p in paths] == ["error_port1.s2p", "error_port2.s2p"]
+    # the files hold the e^{jwt} convention, the board's values their conjugates
     X, Y = (skrf.Network(p).s for p in paths)
-    np.testing.assert_allclose(cascade(X, measured["device"], Y), measured["Sm"], atol=1e-9)
+    np.testing.assert_allclose(cascade(X, np.conj(measured["device"]), Y), np.conj(measured["Sm"]), atol=1e-9)
 
 
 def test_twelve_term_and_one_port_boxes(tmp_path, measured):
@@ -202,11 +203,12 @@ def test_twelve_term_and_one_port_boxes(tmp_path, measured):
     twelve = build("twelve-term", measured, kit.reflect(f), kit.thru(f))
     paths = twelve.export_touchstone(tmp_path / "12")
     assert len(paths) == 12 and all(p.endswith(".s1p") for p in paths)
-    np.testing.assert_array_equal(touchstone.read(tmp_path / "12" / "error_forward_directivity.s1p")[1][:, 0, 0],
+    directivity = tmp_path / "12" / "error_forward_directivity.s1p"
+    np.testing.assert_array_equal(touchstone.read(directivity, convention="board")[1][:, 0, 0],
                                   twelve.terms["fwd"][:, 0])
     one = build("one-port", measured, kit.reflect(f), kit.thru(f))
     (box,) = one.export_touchstone(tmp_path / "1")
-    X = skrf.Network(box).s
+    X = np.conj(skrf.Network(box).s)                 # e^{jwt} file, board-convention calibration
     G = kit.reflect(f)[:, 1]
     np.testing.assert_allclose(X[:, 0, 0] + X[:, 0, 1] * X[:, 1, 0] * G / (1 - X[:, 1, 1] * G),
                                measured["Gm1"][:, 1], atol=1e-9)
@@ -216,14 +218,15 @@ def test_applying_a_file(tmp_path, measured):
     kit = example_kit()
     f = measured["f"]
     cal = build("twelve-term", measured, kit.reflect(f), kit.thru(f))
-    touchstone.write(tmp_path / "raw.s2p", f, measured["Sm"])
+    assert cal.convention == "board"        # built from the board's recordings: files are converted
+    touchstone.write(tmp_path / "raw.s2p", f, measured["Sm"], convention="board")
     cal.apply_file(tmp_path / "raw.s2p", tmp_path / "out.s2p")
-    assert worst_db(touchstone.read(tmp_path / "out.s2p")[1], measured["device"]) < -60
-    touchstone.write(tmp_path / "half.s2p", f[::2], measured["Sm"][::2])
+    assert worst_db(touchstone.read(tmp_path / "out.s2p", convention="board")[1], measured["device"]) < -60
+    touchstone.write(tmp_path / "half.s2p", f[::2], measured["Sm"][::2], convention="board")
     with pytest.raises(ValueError, match="31 points from 1 to 6 GHz, the calibration has 61"):
         cal.apply_file(tmp_path / "half.s2p", tmp_path / "x.s2p")
     cal.apply_file(tmp_path / "half.s2p", tmp_path / "x.s2p", interpolate="linear")
-    assert worst_db(touchstone.read(tmp_path / "x.s2p")[1], measured["device"][::2]) < -60
+    assert worst_db(touchstone.read(tmp_path / "x.s2p", convention="board")[1], measured["device"][::2]) < -60
     touchstone.write(tmp_path / "one.s1p", f, measured["Sm"][:, :1, :1])
     with pytest.raises(ValueError, match="one.s1p: a 1-port file; a twelve-term calibration corrects 2-port"):
         cal.apply_file(tmp_path / "one.s1p", tmp_path / "y.s1p")

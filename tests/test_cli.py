@@ -30,15 +30,18 @@ def bench(hidden, tmp_path):
     f = settings.freqRange.f
     standards = tmp_path / "standards"
     standards.mkdir()
+    # the board's recordings saved as Touchstone files (e^{jwt}, converted)
     for port in (1, 2):
         for name in ("open", "short", "load"):
-            touchstone.write(standards / f"{name}{port}.s1p", f, measure(hidden, board, settings, name.upper(), port)[:, None, None])
-    touchstone.write(standards / "thru.s2p", f, measure(hidden, board, settings, "THRU"))
-    touchstone.write(standards / "isolation.s2p", f, measure(hidden, board, settings, "ISOLATION"))
+            touchstone.write(standards / f"{name}{port}.s1p", f,
+                             measure(hidden, board, settings, name.upper(), port)[:, None, None], convention="board")
+    touchstone.write(standards / "thru.s2p", f, measure(hidden, board, settings, "THRU"), convention="board")
+    touchstone.write(standards / "isolation.s2p", f, measure(hidden, board, settings, "ISOLATION"),
+                     convention="board")
     raw = tmp_path / "raw"
     raw.mkdir()
     for i in range(3):
-        touchstone.write(raw / f"dut{i}.s2p", f, measure(hidden, board, settings, "DUT"))
+        touchstone.write(raw / f"dut{i}.s2p", f, measure(hidden, board, settings, "DUT"), convention="board")
     return tmp_path, board
 
 
@@ -63,7 +66,7 @@ def test_build_info_apply_and_export(bench, capsys):
     written = sorted(os.listdir(root / "corrected"))
     assert written == ["dut0.s2p", "dut1.s2p", "dut2.s2p"]     # nothing for the bad file, no leftovers
     for name in written:
-        S = touchstone.read(root / "corrected" / name)[1]
+        S = touchstone.read(root / "corrected" / name, convention="board")[1]
         assert 20 * np.log10(np.max(np.abs(S - board.device))) < -60
 
     assert run("export", root / "cal.npz", "-o", root / "boxes") == 0
@@ -262,15 +265,16 @@ def test_interpolate_defaults_to_cubic_which_follows_the_terms(hidden, tmp_path,
     for port in (1, 2):
         for name in ("open", "short", "load"):
             touchstone.write(std / f"{name}{port}.s1p", fine.freqRange.f,
-                             measure(hidden, boards[0], fine, name.upper(), port)[:, None, None])
-    touchstone.write(std / "thru.s2p", fine.freqRange.f, measure(hidden, boards[0], fine, "THRU"))
-    touchstone.write(tmp_path / "dut.s2p", coarse.freqRange.f, measure(hidden, boards[1], coarse, "DUT"))
+                             measure(hidden, boards[0], fine, name.upper(), port)[:, None, None], convention="board")
+    touchstone.write(std / "thru.s2p", fine.freqRange.f, measure(hidden, boards[0], fine, "THRU"), convention="board")
+    touchstone.write(tmp_path / "dut.s2p", coarse.freqRange.f, measure(hidden, boards[1], coarse, "DUT"),
+                     convention="board")
     assert run("build", "-m", "twelve-term", "-s", std, "-o", tmp_path / "cal.npz") == 0
     residual = {}
     for option in (["--interpolate"], ["--interpolate", "linear"]):
         out = tmp_path / option[-1]
         assert run("apply", tmp_path / "cal.npz", tmp_path / "dut.s2p", "-o", out, *option) == 0
-        S = touchstone.read(out / "dut.s2p")[1]
+        S = touchstone.read(out / "dut.s2p", convention="board")[1]
         residual[option[-1]] = 20 * np.log10(np.max(np.abs(S - boards[1].device)))
     assert residual["--interpolate"] < -60 and residual["linear"] - residual["--interpolate"] > 30
 

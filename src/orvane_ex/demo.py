@@ -178,8 +178,9 @@ def solt(args, settings):
     report(results, truth, [f"{'one-port':<26}{one_port:8.1f}{'':>24}{one_port:8.1f}   S11 only: port 2's load "
                             "stays in this model"])
 
+    # files for other tools, in the e^{jwt} convention every Touchstone reader assumes
     s2p = os.path.join(args.out, "dut_twelve_term.s2p")
-    hidden.writeSnP(f, results["12-term, kit model"], s2p)
+    touchstone.write(s2p, f, results["12-term, kit model"], convention="board")
 
     # The calibration saved, then applied to raw files of the device as
     # orvane-cal apply does it for a folder of measurements.
@@ -190,13 +191,13 @@ def solt(args, settings):
     for i in range(3):
         rec1, rec2 = hidden.measure2Port(board, settings, ports)
         raw_files.append(os.path.join(args.out, "raw", f"dut_{i + 1}.s2p"))
-        touchstone.write(raw_files[-1], f, hidden.ab2S_SwitchCorrect(rec1, rec2, ports))
+        touchstone.write(raw_files[-1], f, hidden.ab2S_SwitchCorrect(rec1, rec2, ports), convention="board")
     corrected = os.path.join(args.out, "corrected")
     print(f"\n$ orvane-cal apply {cal_path} {' '.join(raw_files)} -o {corrected}")
     if cli.main(["apply", cal_path, *raw_files, "-o", corrected, "--quiet"]) != 0:
         return 1
-    worst = max(max(residuals(touchstone.read(os.path.join(corrected, os.path.basename(p)))[1], truth))
-                for p in raw_files)
+    worst = max(max(residuals(touchstone.read(os.path.join(corrected, os.path.basename(p)), convention="board")[1],
+                              truth)) for p in raw_files)
     print(f"worst residual of the corrected files: {worst:.1f} dB")
 
     png = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
@@ -215,6 +216,7 @@ def multiline(args, settings):
     from orvane_ex import hidden
     from orvane_ex._common.constants import SPEED_OF_LIGHT
     from orvane_ex.calibration import trl
+    from orvane_ex.files import touchstone
     from orvane_ex.virtual_board import PORTS, Board, PlanarMedium
 
     medium = PlanarMedium()
@@ -249,7 +251,7 @@ def multiline(args, settings):
           f"worst condition: {multi.terms['condition'].min():.2f}")
 
     s2p = os.path.join(args.out, "dut_multiline_trl.s2p")
-    hidden.writeSnP(f, results["multiline TRL"], s2p)
+    touchstone.write(s2p, f, results["multiline TRL"], convention="board")
     cal_path = os.path.join(args.out, "multiline-trl.npz")
     multi.save(cal_path)
     png = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])

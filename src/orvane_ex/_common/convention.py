@@ -11,6 +11,9 @@ import numpy as np
 
 Convention = Literal["board", "engineering"]
 CONVENTIONS = ("board", "engineering")
+# how a printed phase names its convention
+CONVENTION_NAMES = {"engineering": "e^{jwt} (Touchstone files, other analysers)",
+                    "board": "the QLM-417's (conjugate of e^{jwt})"}
 
 
 def in_convention(values: np.ndarray, convention: str) -> np.ndarray:

@@ -25,6 +25,7 @@ from typing import Any, ClassVar
 import numpy as np
 
 from .._common import interp as _interp
+from .._common.convention import CONVENTION_NAMES, CONVENTIONS, Convention
 from ..files import calfile
 from ..files.calfile import CalibrationFileError
 
@@ -67,6 +68,10 @@ class Calibration:
         ideal standards or standards given as arrays.
     port_extension: None, or (port, e10e01) applied after the correction.
     parameters: what else built it (line lengths, estimates, ...), as JSON values.
+    convention: the phase convention of the measurements it corrects and of
+        its terms: "board" (the QLM-417's recordings) or "engineering" (the
+        e^{jwt} convention of Touchstone files and other analysers). Files
+        are always read and written in the e^{jwt} convention and converted.
     """
 
     f: np.ndarray
@@ -77,6 +82,7 @@ class Calibration:
     created: str = dataclasses.field(default_factory=_now)
     notes: str = ""
     parameters: dict = dataclasses.field(default_factory=dict)
+    convention: Convention = "board"
 
     method: ClassVar[str] = ""
     ports: ClassVar[int] = 2
@@ -92,6 +98,8 @@ class Calibration:
         return {**cls.TERMS, **{k: calfile.OptionalTerm(v) for k, v in cls.OPTIONAL_TERMS.items()}}
 
     def __post_init__(self):
+        if self.convention not in CONVENTIONS:
+            raise ValueError(f"convention must be 'board' or 'engineering', not {self.convention!r}")
         self.f = np.asarray(self.f, dtype=float)
         n = len(self.f)
         if self.f.ndim != 1 or n < 1 or not np.isfinite(self.f).all() or (np.diff(self.f) <= 0).any():
@@ -144,7 +152,7 @@ class Calibration:
         onto it; otherwise its grid must be this calibration's."""
         from ..files import touchstone
 
-        f, Sm, z0 = touchstone.read(source)
+        f, Sm, z0 = touchstone.read(source, convention=self.convention)
         if Sm.shape[1] != self.ports:
             raise ValueError(f"{os.fspath(source)}: a {Sm.shape[1]}-port file; a {self.method} calibration corrects "
                              f"{self.ports}-port measurements")
@@ -156,7 +164,7 @@ class Calibration:
                                  "onto its grid, give interpolate='cubic' (orvane-cal apply --interpolate)")
             cal = self.interpolate(f, kind=interpolate)
         S = cal.apply(Sm if self.ports == 2 else Sm[:, 0, 0])
-        touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0)
+        touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0, convention=self.convention)
 
     def with_port_extension(self, port: int, e10e01) -> "Calibration":
         """This calibration with a port extension applied after the correction
@@ -194,6 +202,7 @@ class Calibration:
     def save(self, path) -> None:
         """Writes the calibration as one .npz file (whole or not at all)."""
         meta = {"method": self.method, "created": self.created, "notes": self.notes, "kit": self.kit,
+                "convention": self.convention,
                 "port_extension": None if self.port_extension is None else self.port_extension[0],
                 "parameters": self.parameters}
         arrays = {"f": self.f}
@@ -212,7 +221,7 @@ class Calibration:
         paths = []
         for name, s in self.error_boxes().items():
             path = os.path.join(os.fspath(folder), f"{stem}_{name}.s{s.shape[1]}p")
-            touchstone.write(path, self.f, s)
+            touchstone.write(path, self.f, s, convention=self.convention)
             paths.append(path)
         return paths
 
@@ -221,7 +230,7 @@ class Calibration:
 
     def describe(self) -> str:
         lines = [f"{self.method} calibration, {len(self.f)} points from {_span(self.f)}",
-                 f"created {self.created}"]
+                 f"created {self.created}", f"phase convention: {CONVENTION_NAMES[self.convention]}"]
         if self.kit:
             lines.append(f"kit: {self.kit.get('name', '?')}")
         lines.append("error terms: " + ", ".join(f"{k} {np.asarray(v).shape}" for k, v in self.terms.items()))
@@ -334,5 +343,8 @@ def _from_arrays(arrays: dict[str, Any], meta: dict) -> Calibration:
     extension = None
     if meta.get("port_extension") is not None:
         extension = (meta["port_extension"], arrays["port_extension.e10e01"])
+    parameters = dict(meta.get("parameters") or {})
+    # files of earlier releases: TRL kept the convention among its parameters, every other method the board's
+    convention = meta.get("convention", parameters.get("convention", "board"))
     return METHODS[method](arrays["f"], terms, standards, meta.get("kit"), extension, str(meta["created"]),
-                           str(meta.get("notes", "")), dict(meta.get("parameters") or {}))
+                           str(meta.get("notes", "")), parameters, convention)

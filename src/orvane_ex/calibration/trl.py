@@ -278,7 +278,7 @@ def _calibrate(cls, f, thru, reflect, lines, lengths, thru_length, reflect_like,
                   "reflect_like": reflect_like, "reflect_offset": float(reflect_offset), "reflect_root": reflect_root,
                   "er_est": er.real if er.imag == 0 else [er.real, er.imag], "ref_plane": float(ref_plane),
                   "convention": convention}
-    return cls(f, terms, standards, parameters=parameters, notes=notes), problems
+    return cls(f, terms, standards, parameters=parameters, notes=notes, convention=convention), problems
 
 
 def _choose_reflect_root(f, terms, estimate, how) -> list:

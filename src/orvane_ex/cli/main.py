@@ -23,6 +23,7 @@ import numpy as np
 from ..calibration import base
 from ..calibration import kit as calkit
 from ..calibration import solt
+from .._common.convention import CONVENTION_NAMES
 from ..files import touchstone
 
 # The measured standards `build` reads from its --standards folder (names
@@ -137,8 +138,9 @@ def _kit_show(args) -> int:
     print(kit.describe())
     if args.at:
         f = np.asarray(args.at) * 1e9
-        G, T = kit.reflect(f), kit.thru(f)
-        print(f"\n{'GHz':>8} {'open':>22} {'short':>22} {'load':>22} {'thru S21':>22}")
+        G, T = kit.reflect(f, convention="engineering"), kit.thru(f, convention="engineering")
+        print(f"\nmagnitude and phase, in the {CONVENTION_NAMES['engineering']} convention")
+        print(f"{'GHz':>8} {'open':>22} {'short':>22} {'load':>22} {'thru S21':>22}")
         for k in range(len(f)):
             cells = [*G[k], T[k, 1, 0]]
             print(f"{args.at[k]:8g} " + " ".join(f"{abs(c):8.5f} {np.degrees(np.angle(c)):8.2f} deg" for c in cells))
@@ -255,8 +257,9 @@ def _build_with_kit(args) -> base.Calibration:
 
         G, T = hidden.getIdealSparams(len(f))
     else:
-        G, T = kit.reflect(f), kit.thru(f)
-    kw = {"kit": None if kit is None else kit.to_dict(), "notes": args.notes}
+        # the measured files hold the e^{jwt} convention: the kit's values in the same
+        G, T = kit.reflect(f, convention="engineering"), kit.thru(f, convention="engineering")
+    kw = {"kit": None if kit is None else kit.to_dict(), "notes": args.notes, "convention": "engineering"}
     one = lambda prefix: np.stack([measured[f"{s}{prefix}.s1p"][:, 0, 0] for s in ("open", "short", "load")], 1)  # noqa: E731
     if args.method == "one-port":
         cal = solt.OnePortCal.build(f, G, one("1"), **kw)

@@ -44,7 +44,7 @@ LIMITS = {
 }
 _HEADER_BYTES = 4096                # a .npy header (numpy writes 128 bytes)
 _ENTRY = re.compile(r"(format|version|meta|f|port_extension\.e10e01|(?:term|standard)\.[A-Za-z0-9_-]{1,64})\.npy")
-_META_FIELDS = {"method", "created", "notes", "kit", "port_extension", "parameters"}
+_META_FIELDS = {"method", "created", "notes", "kit", "port_extension", "parameters", "convention"}
 
 # The error terms a method has: {name: shape of one point's value (None: any)}, or None for an unknown method.
 # A shape given as OptionalTerm(...) is a term the method may hold, or not.
@@ -334,6 +334,8 @@ def _check_meta(meta, terms_of: TermsOf) -> Mapping:
     kit = meta.get("kit")
     if kit is not None and not isinstance(kit.get("name", ""), str):
         raise bad(f"kit name is {kit['name']!r:.60}, not a string")
+    if meta.get("convention", "board") not in ("board", "engineering"):
+        raise bad(f"convention is {meta['convention']!r:.60}, not 'board' or 'engineering'")
     extension = meta.get("port_extension")
     if extension is not None and (type(extension) is not int or extension not in (1, 2)):
         raise bad(f"port_extension is {extension!r:.60}, not 1, 2 or null")

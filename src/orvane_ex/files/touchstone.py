@@ -9,18 +9,27 @@ import os
 import numpy as np
 
 from .. import _native
+from .._common.convention import Convention, in_convention
 
 TouchstoneError = _native.TouchstoneError
 
 __all__ = ["read", "write", "TouchstoneError"]
 
 
-def read(path) -> tuple[np.ndarray, np.ndarray, float]:
-    """(f in Hz [n], S complex [n, p, p], reference impedance) of a .s1p or .s2p file."""
-    return _native.read_touchstone(os.fspath(path))
+def read(path, *, convention: Convention = "engineering") -> tuple[np.ndarray, np.ndarray, float]:
+    """(f in Hz [n], S complex [n, p, p], reference impedance) of a .s1p or .s2p file.
+
+    Files hold the e^{jwt} convention; `convention="board"` gives the values
+    in the QLM-417's own (their conjugates)."""
+    f, s, z0 = _native.read_touchstone(os.fspath(path))
+    return f, in_convention(s, convention), z0
 
 
-def write(path, f, s, *, z0: float = 50.0, unit: str = "Hz", comment: str = "") -> None:
+def write(path, f, s, *, z0: float = 50.0, unit: str = "Hz", comment: str = "",
+          convention: Convention = "engineering") -> None:
     """Writes S [n, p, p] (p = 1 or 2) at f (Hz) as real/imaginary pairs, exactly;
-    the file appears whole or not at all."""
-    _native.write_touchstone(os.fspath(path), np.asarray(f, float), np.asarray(s, complex), z0, unit, comment)
+    the file appears whole or not at all. The file holds the e^{jwt}
+    convention: values in the QLM-417's own say `convention="board"` and are
+    converted."""
+    s = in_convention(np.asarray(s, complex), convention)
+    _native.write_touchstone(os.fspath(path), np.asarray(f, float), s, z0, unit, comment)
