@@ -1,11 +1,21 @@
-"""Saved calibrations: the error terms of one model, with what made them.
+"""Calibrations: the one interface every method has.
 
-One class per error model: `OnePortCal`, `ResponseCal`, `EightTermCal`,
+One class per method: `OnePortCal`, `ResponseCal`, `EightTermCal`,
 `UnknownThruCal` and `TwelveTermCal` (in `solt`), `TRLCal` and
-`MultilineTRLCal` (in `trl`). Each holds the error terms on their frequency grid, the kit and the
-raw standards that built them, a timestamp and free-form notes, and an
-optional port extension. `cal.apply(Sm)` corrects measurements with
-`orvane_ex.hidden`'s own correction functions.
+`MultilineTRLCal` (in `trl`), each registered by its method name
+(`METHODS`). Every class
+
+- builds itself from measured standards: `from_standards(f, measured, ...)`
+  with the standards it lists in `STANDARDS` (and the options in `OPTIONS`),
+  or `from_folder(folder, ...)` from one Touchstone file per standard;
+- holds its error terms on their frequency grid, with the kit and the raw
+  standards that built them, a timestamp, notes and an optional port
+  extension;
+- corrects measurements (`apply`, arrays or scikit-rf Networks; `apply_file`),
+  moves onto another grid (`interpolate`), saves (`save`, and `load` reads any
+  method back), exports its error boxes (`export_touchstone`,
+  `error_networks`), turns into the equivalent scikit-rf calibration
+  (`to_skrf`) and describes itself (`describe`).
 
 `cal.save(path)` writes one ``.npz`` file that numpy alone reads
 (``np.load(path, allow_pickle=False)``) and that loads without executing
@@ -25,9 +35,11 @@ from typing import Any, ClassVar
 import numpy as np
 
 from .._common import interp as _interp
-from .._common.convention import CONVENTION_NAMES, CONVENTIONS, Convention
+from .._common.convention import CONVENTION_NAMES, CONVENTIONS, Convention, in_convention
+from .._common.network import is_network
 from ..files import calfile
 from ..files.calfile import CalibrationFileError
+from .standards import Option, Standard, read_folder
 
 __all__ = ["Calibration", "EightTermModel", "CalibrationFileError", "load", "register", "METHODS"]
 
@@ -90,6 +102,38 @@ class Calibration:
     TERMS: ClassVar[dict] = {}
     # terms a calibration may hold besides its model's: name, shape of one point's value
     OPTIONAL_TERMS: ClassVar[dict] = {}
+    # the measured standards it is built from, and the options it takes besides
+    STANDARDS: ClassVar[tuple[Standard, ...]] = ()
+    OPTIONS: ClassVar[tuple[Option, ...]] = ()
+
+    # -- building ----------------------------------------------------------------
+
+    @classmethod
+    def standards_for(cls, **options) -> tuple[Standard, ...]:
+        """The standards a calibration with these options is built from."""
+        return cls.STANDARDS
+
+    @classmethod
+    def from_standards(cls, f, measured, **options) -> "Calibration":
+        """The calibration from the measured standards: `measured` maps each
+        name of `standards_for(**options)` to its measurement (one-ports [n]
+        or [n,1,1], two-ports [n,2,2], or scikit-rf Networks), on the grid
+        `f` (Hz). The options are the method's (`OPTIONS`), with `notes` and
+        `convention` (of the arrays given; Networks are e^{jwt})."""
+        raise NotImplementedError
+
+    @classmethod
+    def from_folder(cls, folder, **options) -> "Calibration":
+        """The calibration from a folder of Touchstone files, one per standard
+        (`standards_for(**options)`: its `file` names them, in any case), in
+        the e^{jwt} convention the files hold."""
+        return cls.from_standards(*cls.read_standards(folder, **options)[:2], convention="engineering", **options)
+
+    @classmethod
+    def read_standards(cls, folder, **options) -> tuple[np.ndarray, dict, list[str]]:
+        """(f, measured, paths) of the standard files in `folder`: what
+        `from_folder` builds from, and which files it read."""
+        return read_folder(folder, cls.standards_for(**options))
 
     @classmethod
     def all_terms(cls) -> dict:
@@ -126,9 +170,12 @@ class Calibration:
     def correct(self, Sm: np.ndarray) -> np.ndarray:
         raise NotImplementedError
 
-    def apply(self, Sm) -> np.ndarray:
+    def apply(self, Sm):
         """The corrected measurement: [n,2,2] for two-port models ([n] or
-        [n,1,1] for one-port models), on this calibration's grid."""
+        [n,1,1] for one-port models), on this calibration's grid, in its
+        convention. A scikit-rf Network (e^{jwt}) gives a Network back."""
+        if is_network(Sm):
+            return self._apply_network(Sm)
         Sm = np.asarray(Sm)
         if Sm.shape[:1] != self.f.shape:
             raise ValueError(f"the measurement has {Sm.shape[:1] and Sm.shape[0]} points, the calibration "
@@ -144,6 +191,18 @@ class Calibration:
             port, e10e01 = self.port_extension
             S = hidden().correctPortExt(S, np.asarray(e10e01, complex), port)
         return S
+
+    def _apply_network(self, net):
+        if len(net.f) != len(self.f) or not np.allclose(net.f, self.f, rtol=1e-12, atol=0):
+            raise ValueError(f"the network has {len(net.f)} points from {_span(net.f)}, the calibration "
+                             f"{len(self.f)} from {_span(self.f)}; interpolate the calibration onto its grid first")
+        if net.nports != self.ports:
+            raise ValueError(f"a {net.nports}-port network; a {self.method} calibration corrects {self.ports}-port "
+                             "measurements")
+        S = self.apply(in_convention(net.s, self.convention))
+        out = net.copy()
+        out.s = in_convention(np.asarray(S).reshape(net.s.shape), self.convention)
+        return out
 
     def apply_file(self, source, target, *, interpolate: str | None = None) -> None:
         """Corrects a Touchstone file into another (written whole or not at
@@ -227,6 +286,22 @@ class Calibration:
 
     def error_boxes(self) -> dict:
         raise NotImplementedError
+
+    def error_networks(self) -> dict:
+        """The error boxes (`error_boxes`) as scikit-rf Networks, e^{jwt}."""
+        import skrf
+
+        freq = skrf.Frequency.from_f(self.f, unit="Hz")
+        return {name: skrf.Network(frequency=freq, s=in_convention(s, self.convention), name=name)
+                for name, s in self.error_boxes().items()}
+
+    def to_skrf(self):
+        """The equivalent scikit-rf calibration (its error terms in scikit-rf's
+        naming, `coefs`, in the e^{jwt} convention): its `apply_cal` corrects
+        a Network as `apply` does."""
+        from .skrf_bridge import to_skrf
+
+        return to_skrf(self)
 
     def describe(self) -> str:
         lines = [f"{self.method} calibration, {len(self.f)} points from {_span(self.f)}",

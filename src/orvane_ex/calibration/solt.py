@@ -1,16 +1,32 @@
 """Calibrations from coaxial standards: one-port, frequency response,
 eight-term SOLT with a known or an unknown thru, and twelve-term, each
-built and applied with `orvane_ex.hidden`'s own model functions."""
+built and applied with `orvane_ex.hidden`'s own model functions.
+
+Each is built from its measured standards and a calibration kit's model of
+them (`from_standards`, `from_folder`), or from the arrays the model
+functions take (`build`).
+
+References
+----------
+D. Rytting, "Network analyzer error models and calibration methods", RF &
+Microwave Measurements for Wireless Applications (ARFTG/NIST short course),
+1996.
+A. Ferrero, U. Pisani, "Two-port network analyzer calibration using an
+unknown 'thru'", IEEE Microwave and Guided Wave Letters 2(12), 1992.
+"""
 from __future__ import annotations
 
 import dataclasses
+import os
 import warnings
 from typing import ClassVar
 
 import numpy as np
 
+from .._common.convention import Convention
 from . import thru_root
 from .base import Calibration, EightTermModel, bands, error_box, hidden, register
+from .standards import Option, Standard, one_port, two_port
 
 __all__ = ["OnePortCal", "ResponseCal", "EightTermCal", "UnknownThruCal", "TwelveTermCal", "TWELVE_TERMS",
            "UnknownThruWarning"]
@@ -20,19 +36,131 @@ class UnknownThruWarning(UserWarning):
     """Frequency points where the unknown thru leaves the model's sign uncertain."""
 
 
+def _reflections(port: int) -> tuple[Standard, ...]:
+    return tuple(Standard(f"{name}{port}", 1, f"the {name} measured at port {port}") for name in ("open", "short", "load"))
+
+
+THRU = Standard("thru", 2, "the thru")
+
+
+def _actual(f, kit, ideal: bool, convention: Convention):
+    """The standards' actual values: Open/Short/Load [n,3] and thru [n,2,2],
+    ideal or from the kit (a CalKit, a kit file, or None for the shipped
+    example kit); and the kit's definition to store."""
+    if ideal:
+        if kit is not None:
+            raise ValueError("give a kit or ideal=True, not both")
+        G, T = hidden().getIdealSparams(len(f))
+        return G, T, None
+    from .kit import CalKit, example_kit
+
+    if kit is None:
+        kit = example_kit()
+    elif isinstance(kit, (str, os.PathLike)):
+        kit = CalKit.load(kit)
+    elif not isinstance(kit, CalKit):
+        raise TypeError(f"kit must be a CalKit or the path of a kit file, not {type(kit).__name__}")
+    return kit.reflect(f, convention=convention), kit.thru(f, convention=convention), kit.to_dict()
+
+
+def _measured(measured, standards, n: int, convention: Convention) -> dict:
+    """Each standard's measurement, checked, in `convention` (Networks are
+    e^{jwt} and converted)."""
+    from .._common.convention import in_convention
+    from .._common.network import is_network
+
+    missing = [s.name for s in standards if s.name not in measured and not s.optional]
+    if missing:
+        raise ValueError(f"missing measured standards: {', '.join(missing)}")
+    unknown = sorted(set(measured) - {s.name for s in standards})
+    if unknown:
+        raise ValueError(f"unknown standards {', '.join(unknown)}; this method takes "
+                         + ", ".join(s.name for s in standards))
+    out = {}
+    for s in standards:
+        if s.name not in measured:
+            continue
+        value = measured[s.name]
+        if is_network(value):
+            value = in_convention(np.asarray(value.s, complex), convention)
+        out[s.name] = one_port(value, n, s.name) if s.ports == 1 else two_port(value, n, s.name)
+    return out
+
+
+def _grid(f) -> np.ndarray:
+    f = np.asarray(f, dtype=float)
+    if f.ndim != 1 or not len(f) or not np.isfinite(f).all() or (np.diff(f) <= 0).any():
+        raise ValueError("f must be an increasing one-dimensional grid of finite frequencies (Hz)")
+    return f
+
+
+def _osl(m: dict, port: int) -> np.ndarray:
+    return np.stack([m[f"{name}{port}"] for name in ("open", "short", "load")], 1)
+
+
+class _KitMethod:
+    """What the coaxial methods share: standards whose actual values come from
+    a calibration kit (or are ideal)."""
+
+    uses_kit: ClassVar[bool] = True
+
+    @classmethod
+    def from_standards(cls, f, measured, *, kit=None, ideal: bool = False, convention: Convention = "board",
+                       notes: str = "", **options):
+        """The calibration from measured standards and the kit's model of them.
+
+        Parameters
+        ----------
+        f : array_like, shape (n,)
+            Increasing frequencies (Hz).
+        measured : mapping of str to array_like or skrf.Network
+            Each standard of `STANDARDS` by name (``open1``, ``short1``,
+            ``load1``, ... ``thru``, ``isolation``): one-ports [n] or
+            [n,1,1], two-ports [n,2,2]; optional standards may be left out.
+        kit : CalKit or path, optional
+            The calibration kit whose model gives the standards' actual
+            values; the shipped example kit if neither `kit` nor `ideal`.
+        ideal : bool, optional
+            Ideal standards (Open 1, Short -1, Load 0, a flush thru) instead.
+        convention : {'board', 'engineering'}, optional
+            The phase convention of the arrays given (scikit-rf Networks are
+            e^{jwt}, 'engineering', and converted); the kit's values and the
+            calibration follow it.
+        notes : str, optional
+            Stored with the calibration.
+        **options
+            The method's own (`OPTIONS`).
+
+        Returns
+        -------
+        Calibration
+            Of this class.
+        """
+        f = _grid(f)
+        m = _measured(measured, cls.standards_for(**options), len(f), convention)
+        G, T, kit_dict = _actual(f, kit, ideal, convention)
+        return cls._from_actual(f, m, G, T, kit=kit_dict, notes=notes, convention=convention, **options)
+
+
 @register
 @dataclasses.dataclass
-class OnePortCal(Calibration):
-    """One port: e (e00, e11, delta_e) from `get1PortModel`."""
+class OnePortCal(_KitMethod, Calibration):
+    """One-port calibration from an Open, a Short and a Load: the error terms
+    e = [e00, e11, delta_e] [n,3] of `get1PortModel`."""
 
     method: ClassVar[str] = "one-port"
     ports: ClassVar[int] = 1
     TERMS: ClassVar[dict] = {"e": (3,)}
+    STANDARDS: ClassVar[tuple] = _reflections(1)
 
     @classmethod
     def build(cls, f, G, Gm, **kw) -> "OnePortCal":
-        """From the actual (G) and measured (Gm) Open/Short/Load [n,3]."""
+        """From the actual (G) and measured (Gm) Open, Short, Load [n,3]."""
         return cls(f, {"e": hidden().get1PortModel(G, Gm)}, {"Gm": np.asarray(Gm)}, **kw)
+
+    @classmethod
+    def _from_actual(cls, f, m, G, T, **kw):
+        return cls.build(f, G, _osl(m, 1), **kw)
 
     def correct(self, Sm):
         if Sm.ndim == 3:
@@ -46,16 +174,25 @@ class OnePortCal(Calibration):
 
 @register
 @dataclasses.dataclass
-class ResponseCal(Calibration):
-    """Frequency response: H [n,2,2] from `get2PortResponseModel`."""
+class ResponseCal(_KitMethod, Calibration):
+    """Frequency-response calibration from a Short at each port and a thru:
+    H [n,2,2] of `get2PortResponseModel` (each S-parameter's own factor)."""
 
     method: ClassVar[str] = "response"
     TERMS: ClassVar[dict] = {"H": (2, 2)}
+    STANDARDS: ClassVar[tuple] = (Standard("short1", 1, "the short measured at port 1"),
+                                  Standard("short2", 1, "the short measured at port 2"), THRU)
 
     @classmethod
     def build(cls, f, G1, G1m, G2, G2m, T, Tm, **kw) -> "ResponseCal":
+        """From the actual (G1, G2) and measured (G1m, G2m) reflections [n] of
+        each port's standard and the actual (T) and measured (Tm) thru [n,2,2]."""
         H = hidden().get2PortResponseModel(G1, G1m, G2, G2m, T, Tm)
         return cls(f, {"H": H}, {"G1m": np.asarray(G1m), "G2m": np.asarray(G2m), "Tm": np.asarray(Tm)}, **kw)
+
+    @classmethod
+    def _from_actual(cls, f, m, G, T, **kw):
+        return cls.build(f, G[:, 1], m["short1"], G[:, 1], m["short2"], T, m["thru"], **kw)
 
     def correct(self, Sm):
         return hidden().correctResponse(Sm, self.terms["H"])
@@ -66,25 +203,37 @@ class ResponseCal(Calibration):
 
 @register
 @dataclasses.dataclass
-class EightTermCal(EightTermModel):
-    """Eight-term model from SOLT with a known thru (`get8TermModel`)."""
+class EightTermCal(_KitMethod, EightTermModel):
+    """Eight-term SOLT calibration with a known thru: A, B [n,2,2] and q [n]
+    of `get8TermModel`."""
 
     method: ClassVar[str] = "eight-term"
+    STANDARDS: ClassVar[tuple] = _reflections(1) + _reflections(2) + (THRU,)
 
     @classmethod
     def build(cls, f, G1, Gm1, G2, Gm2, T, Tm, **kw) -> "EightTermCal":
+        """From the actual (G1, G2) and measured (Gm1, Gm2) Open, Short, Load
+        [n,3] of both ports and the actual (T) and measured (Tm) thru [n,2,2]."""
         A, B, q = hidden().get8TermModel(G1, Gm1, G2, Gm2, T, Tm)
         return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
                                                   "Tm": np.asarray(Tm)}, **kw)
 
+    @classmethod
+    def _from_actual(cls, f, m, G, T, **kw):
+        return cls.build(f, G, _osl(m, 1), G, _osl(m, 2), T, m["thru"], **kw)
+
 
 @register
 @dataclasses.dataclass
-class UnknownThruCal(EightTermModel):
-    """Eight-term model from the reflection standards of both ports and a
-    thru of unknown S-parameters (reciprocal only)."""
+class UnknownThruCal(_KitMethod, EightTermModel):
+    """Eight-term calibration from the reflection standards of both ports and
+    a thru of unknown S-parameters (reciprocal only)."""
 
     method: ClassVar[str] = "unknown-thru"
+    STANDARDS: ClassVar[tuple] = _reflections(1) + _reflections(2) + (Standard("thru", 2, "the (unknown) thru"),)
+    OPTIONS: ClassVar[tuple] = (Option("phys_length", "unknown-thru: the thru's approximate length in metres, "
+                                       "a hint where the data cannot decide (at get8TermModelUThru's velocity "
+                                       "factor 0.695)", metavar="M"),)
 
     @classmethod
     def build(cls, f, G1, Gm1, G2, Gm2, Tm, phys_length: float | None = None, **kw) -> "UnknownThruCal":
@@ -114,6 +263,10 @@ class UnknownThruCal(EightTermModel):
         return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
                                                   "Tm": np.asarray(Tm)}, parameters=parameters, **kw)
 
+    @classmethod
+    def _from_actual(cls, f, m, G, T, *, phys_length=None, **kw):
+        return cls.build(f, G, _osl(m, 1), G, _osl(m, 2), m["thru"], phys_length, **kw)
+
 
 TWELVE_TERMS = ("directivity", "source_match", "reflection_tracking", "transmission_tracking", "load_match",
                 "isolation")
@@ -121,19 +274,30 @@ TWELVE_TERMS = ("directivity", "source_match", "reflection_tracking", "transmiss
 
 @register
 @dataclasses.dataclass
-class TwelveTermCal(Calibration):
-    """Twelve-term model (fwd, rev [n,6]) from `get12TermModel`."""
+class TwelveTermCal(_KitMethod, Calibration):
+    """Twelve-term calibration: fwd, rev [n,6] of `get12TermModel`
+    (directivity, source match, reflection tracking, transmission tracking,
+    load match, isolation, forward then reverse)."""
 
     method: ClassVar[str] = "twelve-term"
     TERMS: ClassVar[dict] = {"fwd": (6,), "rev": (6,)}
+    STANDARDS: ClassVar[tuple] = _reflections(1) + _reflections(2) + (
+        THRU, Standard("isolation", 2, "the isolation (loads on both ports)", optional=True))
 
     @classmethod
     def build(cls, f, G1, Gm1, G2, Gm2, T, Tm, Im=None, **kw) -> "TwelveTermCal":
+        """From the actual (G1, G2) and measured (Gm1, Gm2) Open, Short, Load
+        [n,3] of both ports, the actual (T) and measured (Tm) thru [n,2,2] and
+        an optional isolation measurement Im [n,2,2]."""
         fwd, rev = hidden().get12TermModel(G1, Gm1, G2, Gm2, T, Tm, Im)
         standards = {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2), "Tm": np.asarray(Tm)}
         if Im is not None:
             standards["Im"] = np.asarray(Im)
         return cls(f, {"fwd": fwd, "rev": rev}, standards, **kw)
+
+    @classmethod
+    def _from_actual(cls, f, m, G, T, **kw):
+        return cls.build(f, G, _osl(m, 1), G, _osl(m, 2), T, m["thru"], m.get("isolation"), **kw)
 
     def correct(self, Sm):
         return hidden().correct12Term(Sm, self.terms["fwd"], self.terms["rev"])

@@ -25,6 +25,7 @@ from __future__ import annotations
 
 import dataclasses
 import math
+import os
 import warnings
 from typing import ClassVar, Literal
 
@@ -35,6 +36,7 @@ from .._common.constants import SPEED_OF_LIGHT
 from .._common.convention import CONVENTIONS, Convention, in_convention
 from .._common.fpenv import holding_traps
 from .base import EightTermModel, bands, register, unterminate
+from .standards import Option, Standard
 
 __all__ = ["trl", "multiline_trl", "TRLCal", "MultilineTRLCal", "TRLConditionWarning"]
 
@@ -44,9 +46,87 @@ class TRLConditionWarning(UserWarning):
     the result is not physical."""
 
 
+class _LineMethod:
+    """What TRL and multiline TRL share: a thru, a reflect and lines, taken
+    by name (thru, reflect, line1, line2, ...) and built by `trl` or
+    `multiline_trl`."""
+
+    uses_kit: ClassVar[bool] = False
+    OPTIONS: ClassVar[tuple] = (
+        Option("lengths", "TRL: the thru's length, then one per line (metres); line1.s2p, line2.s2p, ... follow",
+               nargs="+", metavar="M"),
+        Option("reflect_like", "TRL: what the reflect is like (default short)", type=str, default="short",
+               choices=("open", "short"), flag="--reflect"),
+        Option("reflect_offset", "TRL: where the reflect lies beyond the thru's centre, metres (negative: towards "
+               "the analyser; default 0)", default=0.0, metavar="M"),
+        Option("er_est", "TRL: a rough effective permittivity of the lines (default 1)", default=1.0, metavar="ER"),
+        Option("switch_terms", "TRL: the analyser's switch terms, a two-port file (S21 gamma_f = a2/b2 with port 1 "
+               "driving, S12 gamma_r = a1/b1 with port 2 driving): the standards are then raw measurements",
+               type=str, metavar="FILE.s2p"),
+    )
+
+    @classmethod
+    def standards_for(cls, *, lengths=None, line_lengths=None, **options) -> tuple:
+        count = len(line_lengths) if line_lengths is not None else len(lengths) - 1 if lengths else 0
+        if count < 1:
+            raise ValueError("give the lines' lengths: line_lengths (or lengths, the thru's first)")
+        return (Standard("thru", 2, "the thru"), Standard("reflect", 2, "the reflect, on both ports")) + tuple(
+            Standard(f"line{i}", 2, f"line {i}") for i in range(1, count + 1))
+
+    @classmethod
+    def from_standards(cls, f, measured, *, lengths=None, line_lengths=None, thru_length: float | None = None,
+                       switch_terms=None, convention: Convention = "engineering", **options):
+        """The calibration from measured standards: `measured` maps thru,
+        reflect, line1, line2, ... to [n,2,2] arrays or scikit-rf Networks.
+        The lines' lengths as `line_lengths` (with `thru_length`), or as
+        `lengths` (the thru's first); `switch_terms` as `trl` takes them, or
+        a two-port Touchstone file holding them (S21 gamma_f, S12 gamma_r);
+        the other options as `trl` and `multiline_trl` take them."""
+        if lengths is not None:
+            if line_lengths is not None or thru_length is not None:
+                raise ValueError("give lengths (the thru's first), or line_lengths and thru_length, not both")
+            lengths = [float(x) for x in lengths]
+            if len(lengths) < 2:
+                raise ValueError("lengths: the thru's length, then one per line (metres)")
+            thru_length, line_lengths = lengths[0], lengths[1:]
+        standards = cls.standards_for(line_lengths=line_lengths)
+        from .._common.convention import in_convention
+        from .._common.network import is_network
+
+        missing = [s.name for s in standards if s.name not in measured]
+        unknown = sorted(set(measured) - {s.name for s in standards})
+        if missing or unknown:
+            raise ValueError(f"{cls.method} with {len(standards) - 2} line(s) takes "
+                             + ", ".join(s.name for s in standards)
+                             + (f"; missing {', '.join(missing)}" if missing else "")
+                             + (f"; unknown {', '.join(unknown)}" if unknown else ""))
+        m = {k: in_convention(np.asarray(v.s, complex), convention) if is_network(v) else v
+             for k, v in measured.items()}
+        if isinstance(switch_terms, (str, os.PathLike)):
+            switch_terms = _switch_file(switch_terms, f)
+        lines = [m[f"line{i}"] for i in range(1, len(standards) - 1)]
+        kw = dict(thru_length=0.0 if thru_length is None else thru_length, switch_terms=switch_terms,
+                  convention=convention, **options)
+        if cls is TRLCal:
+            if len(lines) != 1:
+                raise ValueError("trl takes one line (two lengths); use multiline-trl for more")
+            return trl(f, m["thru"], m["reflect"], lines[0], line_length=line_lengths[0], **kw)
+        return multiline_trl(f, m["thru"], m["reflect"], lines, line_lengths=line_lengths, **kw)
+
+
+def _switch_file(path, f) -> tuple:
+    from ..files import touchstone
+
+    sf, switch, _ = touchstone.read(path)
+    f = np.asarray(f, float)
+    if switch.shape[1] != 2 or len(sf) != len(f) or not np.allclose(sf, f, rtol=1e-12, atol=0):
+        raise ValueError(f"{os.fspath(path)}: the switch terms must be a two-port file on the standards' grid")
+    return switch[:, 1, 0], switch[:, 0, 1]
+
+
 @register
 @dataclasses.dataclass
-class TRLCal(EightTermModel):
+class TRLCal(_LineMethod, EightTermModel):
     """TRL with one line: the eight-term adapters, the line's propagation
     constant, the reflect's value and the conditioning of each point."""
 
@@ -56,7 +136,7 @@ class TRLCal(EightTermModel):
 
 @register
 @dataclasses.dataclass
-class MultilineTRLCal(EightTermModel):
+class MultilineTRLCal(_LineMethod, EightTermModel):
     """Multiline TRL: as TRL, with the effective permittivity of the lines."""
 
     method: ClassVar[str] = "multiline-trl"

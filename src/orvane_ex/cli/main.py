@@ -22,22 +22,20 @@ import numpy as np
 
 from ..calibration import base
 from ..calibration import kit as calkit
-from ..calibration import solt
 from .._common.convention import CONVENTION_NAMES
 from ..files import touchstone
 
-# The measured standards `build` reads from its --standards folder (names
-# in any case). One-port reads port 1's files, named as for the two-port
-# methods, so that they are never taken for a kit's listed open.s1p, ...
-STANDARD_FILES = {
-    "one-port": ["open1.s1p", "short1.s1p", "load1.s1p"],
-    "response": ["short1.s1p", "short2.s1p", "thru.s2p"],
-    "eight-term": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p"],
-    "unknown-thru": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p"],
-    "twelve-term": ["open1.s1p", "short1.s1p", "load1.s1p", "open2.s1p", "short2.s1p", "load2.s1p", "thru.s2p",
-                    "[isolation.s2p]"],
-}
-TRL_FILES = "trl, multiline-trl: thru.s2p reflect.s2p line1.s2p [line2.s2p ...], with --lengths"
+
+def _methods() -> dict:
+    base._import_methods()
+    return dict(sorted(base.METHODS.items()))
+
+
+def _files(cls) -> str:
+    """The files a method reads from --standards, as `build --help` lists them."""
+    if cls.uses_kit:
+        return " ".join(f"[{s.file}]" if s.optional else s.file for s in cls.STANDARDS)
+    return "thru.s2p reflect.s2p line1.s2p [line2.s2p ...], with --lengths"
 
 
 class CommandError(Exception):
@@ -80,34 +78,28 @@ def _parser() -> argparse.ArgumentParser:
     show.add_argument("--at", type=float, nargs="+", metavar="GHZ", help="also print the standards at these frequencies")
     show.set_defaults(run=_kit_show)
 
+    methods = _methods()
     build = sub.add_parser("build", help="build a calibration from measured standard files",
                            formatter_class=argparse.RawDescriptionHelpFormatter,
                            description="Builds a calibration from measured standards and the kit's model of "
                                        "them, and saves it.\n\nThe measured standards each method reads from the "
                                        "--standards folder\n(Touchstone files, names in any case; [optional]):\n"
-                           + "".join(f"  {m + ':':<14}{' '.join(f)}\n" for m, f in STANDARD_FILES.items())
-                           + f"  {'trl, multiline-trl:'}\n{'':16}{TRL_FILES.split(': ', 1)[1]}")
-    build.add_argument("--method", "-m", required=True, choices=sorted(STANDARD_FILES) + ["trl", "multiline-trl"])
+                           + "".join(f"  {m + ':':<15}{_files(cls)}\n" for m, cls in methods.items()))
+    build.add_argument("--method", "-m", required=True, choices=list(methods))
     build.add_argument("--standards", "-s", required=True, metavar="DIR", help="folder of measured standards")
     source = build.add_mutually_exclusive_group()
     source.add_argument("--kit", "-k", metavar="KIT.toml", help="kit file (default: the shipped example kit)")
     source.add_argument("--ideal", action="store_true", help="ideal standards instead of a kit model")
     build.add_argument("--output", "-o", required=True, metavar="CAL.npz")
     build.add_argument("--notes", default="", help="free-form notes stored with the calibration")
-    build.add_argument("--phys-length", type=float, metavar="M",
-                       help="unknown-thru: approximate thru length in metres (default 0.05)")
-    build.add_argument("--lengths", type=float, nargs="+", metavar="M",
-                       help="TRL: the line lengths in metres, thru first (line1.s2p, line2.s2p, ... follow)")
-    build.add_argument("--reflect", choices=["open", "short"], default="short",
-                       help="TRL: what the reflect standard is like (default short)")
-    build.add_argument("--er-est", type=float, default=1.0, metavar="ER",
-                       help="TRL: a rough effective permittivity of the lines (default 1)")
-    build.add_argument("--reflect-offset", type=float, default=0.0, metavar="M",
-                       help="TRL: where the reflect lies beyond the thru's centre, metres (negative: towards the "
-                            "analyser; default 0)")
-    build.add_argument("--switch-terms", metavar="FILE.s2p",
-                       help="TRL: the analyser's switch terms (S21 gamma_f = a2/b2 with port 1 driving, S12 "
-                            "gamma_r = a1/b1 with port 2 driving): the standards are then raw measurements")
+    offered = {}
+    for cls in methods.values():
+        for option in cls.OPTIONS:
+            if option.name in offered:
+                continue
+            offered[option.name] = option
+            build.add_argument(option.flag, dest=option.name, type=option.type, nargs=option.nargs,
+                               choices=option.choices, metavar=option.metavar, help=option.help)
     build.set_defaults(run=_build)
 
     info = sub.add_parser("info", help="describe a saved calibration")
@@ -147,48 +139,21 @@ def _kit_show(args) -> int:
     return 0
 
 
-def _find(folder: str, name: str) -> str | None:
-    """The file `name` in `folder`, in any case, or None."""
-    if not os.path.isdir(folder):
-        raise CommandError(f"{folder}: {'not a folder' if os.path.exists(folder) else 'folder not found'} "
-                           "(--standards names the folder of measured standards)")
-    path = os.path.join(folder, name)
-    if os.path.exists(path):
-        return path
-    matches = sorted(entry for entry in os.listdir(folder) if entry.lower() == name.lower())
-    if len(matches) > 1:
-        raise CommandError(f"{folder}: {' and '.join(matches)}: which one is the measured standard?")
-    return os.path.join(folder, matches[0]) if matches else None
-
-
-def _read_standard(folder: str, name: str, f_ref=None, read=None):
-    path = _find(folder, name)
-    if path is None:
-        path = os.path.join(folder, name)
-        hint = ""
-        if name[:-5] in ("open", "short", "load") and name[-5] == "1" and _find(folder, name[:-5] + ".s1p"):
-            hint = (f"; {name[:-5]}.s1p there is not read: the measured standards of port 1 are open1.s1p, "
-                    "short1.s1p and load1.s1p")
-        raise CommandError(f"{path}: missing (the measured {name.split('.')[0]} standard){hint}")
-    f, s, _ = touchstone.read(path)
-    if read is not None:
-        read.append(path)
-    if f_ref is not None and (len(f) != len(f_ref) or not np.allclose(f, f_ref, rtol=1e-12, atol=0)):
-        raise CommandError(f"{path}: its frequencies ({len(f)} points, {f[0] / 1e9:g} to {f[-1] / 1e9:g} GHz) "
-                           f"differ from those of the other standards ({len(f_ref)} points, {f_ref[0] / 1e9:g} to "
-                           f"{f_ref[-1] / 1e9:g} GHz)")
-    return f, s
-
-
 def _build(args) -> int:
     folder = os.path.dirname(args.output) or "."
     if not os.path.isdir(folder):
         raise CommandError(f"{args.output}: the folder {folder} does not exist")
-    read: list[str] = []
-    args.read = read
-    cal = _build_trl(args) if args.method in ("trl", "multiline-trl") else _build_with_kit(args)
-    if args.kit:
-        read.append(args.kit)
+    cls = base.METHODS[args.method]
+    options = {o.name: getattr(args, o.name) for o in cls.OPTIONS if getattr(args, o.name) is not None}
+    if cls.uses_kit:
+        options.update(kit=args.kit, ideal=args.ideal)
+    elif args.kit or args.ideal:
+        raise CommandError(f"{args.method} takes no kit: its standards are measured against each other")
+    f, measured, read = cls.read_standards(args.standards, **options)
+    cal = cls.from_standards(f, measured, convention="engineering", notes=args.notes, **options)
+    for name in ("kit", "switch_terms"):
+        if options.get(name):
+            read.append(options[name])
     _refuse_overwriting(args.output, read)
     cal.save(args.output)
     print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
@@ -215,65 +180,6 @@ def _refuse_overwriting(target: str, inputs) -> None:
     for source in inputs:
         if here & _identity(source):
             raise CommandError(f"{target} would replace the input {source}; choose another output")
-
-
-def _build_trl(args) -> base.Calibration:
-    """thru.s2p, reflect.s2p, line1.s2p, line2.s2p, ... with --lengths: the
-    thru's length, then one per line."""
-    from ..calibration import trl
-
-    if not args.lengths or len(args.lengths) < 2:
-        raise CommandError("--lengths: the thru's length, then one per line (metres)")
-    names = ["thru.s2p", "reflect.s2p"] + [f"line{i}.s2p" for i in range(1, len(args.lengths))]
-    f, thru = _read_standard(args.standards, names[0], read=args.read)
-    reflect, *lines = (_read_standard(args.standards, name, f, args.read)[1] for name in names[1:])
-    kw = dict(thru_length=args.lengths[0], reflect_like=args.reflect, reflect_offset=args.reflect_offset,
-              er_est=args.er_est, notes=args.notes)
-    if args.switch_terms:
-        sf, switch, _ = touchstone.read(args.switch_terms)
-        if switch.shape[1] != 2 or len(sf) != len(f) or not np.allclose(sf, f, rtol=1e-12, atol=0):
-            raise CommandError(f"{args.switch_terms}: the switch terms must be a two-port file on the standards' "
-                               "grid")
-        kw["switch_terms"] = (switch[:, 1, 0], switch[:, 0, 1])
-    if args.method == "trl":
-        if len(lines) != 1:
-            raise CommandError("--method trl takes one line (two lengths); use multiline-trl for more")
-        return trl.trl(f, thru, reflect, lines[0], line_length=args.lengths[1], **kw)
-    return trl.multiline_trl(f, thru, reflect, lines, line_lengths=args.lengths[1:], **kw)
-
-
-def _build_with_kit(args) -> base.Calibration:
-    names = [n.strip("[]") for n in STANDARD_FILES[args.method]]
-    optional = {n.strip("[]") for n in STANDARD_FILES[args.method] if n.startswith("[")}
-    f, first = _read_standard(args.standards, names[0], read=args.read)
-    measured = {names[0]: first}
-    for name in names[1:]:
-        if name in optional and _find(args.standards, name) is None:
-            continue
-        measured[name] = _read_standard(args.standards, name, f, args.read)[1]
-    kit = None if args.ideal else (calkit.CalKit.load(args.kit) if args.kit else calkit.example_kit())
-    if kit is None:
-        from .. import hidden
-
-        G, T = hidden.getIdealSparams(len(f))
-    else:
-        # the measured files hold the e^{jwt} convention: the kit's values in the same
-        G, T = kit.reflect(f, convention="engineering"), kit.thru(f, convention="engineering")
-    kw = {"kit": None if kit is None else kit.to_dict(), "notes": args.notes, "convention": "engineering"}
-    one = lambda prefix: np.stack([measured[f"{s}{prefix}.s1p"][:, 0, 0] for s in ("open", "short", "load")], 1)  # noqa: E731
-    if args.method == "one-port":
-        cal = solt.OnePortCal.build(f, G, one("1"), **kw)
-    elif args.method == "response":
-        cal = solt.ResponseCal.build(f, G[:, 1], measured["short1.s1p"][:, 0, 0], G[:, 1],
-                                       measured["short2.s1p"][:, 0, 0], T, measured["thru.s2p"], **kw)
-    elif args.method == "eight-term":
-        cal = solt.EightTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"], **kw)
-    elif args.method == "unknown-thru":
-        cal = solt.UnknownThruCal.build(f, G, one("1"), G, one("2"), measured["thru.s2p"], args.phys_length, **kw)
-    else:
-        cal = solt.TwelveTermCal.build(f, G, one("1"), G, one("2"), T, measured["thru.s2p"],
-                                         measured.get("isolation.s2p"), **kw)
-    return cal
 
 
 def _info(args) -> int:
