@@ -138,7 +138,6 @@ def solt(args, settings):
 
     from orvane_ex import cli, hidden
     from orvane_ex.calibration.kit import example_kit
-    from orvane_ex.calibration.solt import TwelveTermCal
     from orvane_ex.files import touchstone
     from orvane_ex.virtual_board import PORTS, Board
 
@@ -149,30 +148,36 @@ def solt(args, settings):
         *hidden.prompt2PortSOLT(board, settings, ports, isolation=True),
         hidden.prompt2PortMeasure(board, settings, ports, "DUT")))
 
-    # The standards' actual values: the kit's model (the board's standards
-    # follow the shipped example kit), also saved as files and read back onto
-    # the grid as listed data would be; and the ideal values, for comparison.
+    # Every coaxial method built from the same measured standards through the
+    # one calibration interface, with the kit's model of the standards (the
+    # board's follow the shipped example kit); the twelve-term model also
+    # with ideal standards and with the kit's values listed in files.
+    from orvane_ex.calibration import METHODS
+    from orvane_ex.calibration.kit import CalKit
+
     kit = example_kit()
-    G, T = kit.reflect(f), kit.thru(f)
+    standards = {f"{name}{port}": Gm[:, k] for port, Gm in ((1, Gm1), (2, Gm2))
+                 for k, name in enumerate(("open", "short", "load"))}
+    standards.update(thru=Tm, isolation=Im)
     listed = board.write_standards(args.out)
-    # Touchstone files hold the e^{jwt} convention, the board's recordings the conjugate one
-    G_listed = np.conj(np.stack([hidden.readSnP(listed[name], f, "RI") for name in ("OPEN", "SHORT", "LOAD")], 1))
-    T_listed = np.conj(hidden.readSnP(listed["THRU"], f, "RI"))
-    G_ideal, T_ideal = hidden.getIdealSparams(len(f))
+    listed_kit = os.path.join(args.out, "listed-kit.toml")
+    with open(listed_kit, "w", encoding="utf-8") as fp:
+        fp.write('name = "the board\'s standards, listed"\n' + "".join(
+            f'[{name.lower()}]\nfile = "{os.path.basename(path)}"\n' for name, path in listed.items()))
+
+    def built(method, **kw):
+        cls = METHODS[method]
+        names = {s.name for s in cls.STANDARDS}
+        return cls.from_standards(f, {k: v for k, v in standards.items() if k in names}, convention="board", **kw)
 
     results = {"raw": Sm}
-    H = hidden.get2PortResponseModel(G[:, 1], Gm1[:, 1], G[:, 1], Gm2[:, 1], T, Tm)
-    results["response"] = hidden.correctResponse(Sm, H)
-    results["eight-term"] = hidden.correct8Term(Sm, *hidden.get8TermModel(G, Gm1, G, Gm2, T, Tm))
-    results["unknown thru"] = hidden.correct8Term(Sm, *hidden.get8TermModelUThru(G, Gm1, G, Gm2, Tm, f))
-    results["12-term, ideal standards"] = hidden.correct12Term(
-        Sm, *hidden.get12TermModel(G_ideal, Gm1, G_ideal, Gm2, T_ideal, Tm, Im))
-    results["12-term, listed files"] = hidden.correct12Term(
-        Sm, *hidden.get12TermModel(G_listed, Gm1, G_listed, Gm2, T_listed, Tm, Im))
-    cal = TwelveTermCal.build(f, G, Gm1, G, Gm2, T, Tm, Im, kit=kit.to_dict(),
-                              notes=f"virtual QLM-417, seed {args.seed}, demo")
+    for method, label in (("response", "response"), ("eight-term", "eight-term"), ("unknown-thru", "unknown thru")):
+        results[label] = built(method, kit=kit).apply(Sm)
+    results["12-term, ideal standards"] = built("twelve-term", ideal=True).apply(Sm)
+    results["12-term, listed files"] = built("twelve-term", kit=CalKit.load(listed_kit)).apply(Sm)
+    cal = built("twelve-term", kit=kit, notes=f"virtual QLM-417, seed {args.seed}, demo")
     results["12-term, kit model"] = cal.apply(Sm)
-    S11_one_port = hidden.correct1Port(Sm[:, 0, 0], hidden.get1PortModel(G, Gm1))
+    S11_one_port = built("one-port", kit=kit).apply(Sm[:, 0, 0])
     truth = board.device
     one_port = db(np.max(np.abs(S11_one_port - truth[:, 0, 0])))
     report(results, truth, [f"{'one-port':<26}{one_port:8.1f}{'':>24}{one_port:8.1f}   S11 only: port 2's load "

@@ -5,6 +5,8 @@ directivity', 'k', ...) and works in the e^{jwt} convention; a calibration in
 the board's convention is conjugated on the way."""
 from __future__ import annotations
 
+import warnings
+
 import numpy as np
 
 from .._common.convention import in_convention
@@ -52,7 +54,10 @@ def to_skrf(cal):
 
     name, values = coefs(cal)
     freq = skrf.Frequency.from_f(cal.f, unit="Hz")
-    return getattr(skrf.calibration, name).from_coefs(freq, values)
+    with warnings.catch_warnings():
+        # about the placeholder standards scikit-rf builds a calibration from coefs with
+        warnings.simplefilter("ignore", UserWarning)
+        return getattr(skrf.calibration, name).from_coefs(freq, values)
 
 
 def from_skrf(skrf_cal, *, notes: str = ""):
