@@ -340,7 +340,7 @@ HOSTILE = {
         "a negative dimension"),
     "unknown entry": (lambda p: replaced(p, junk=np.ones(3)), "unknown entry 'junk.npy'"),
     "1000 extra members": (lambda p: write_members(p, list(members(p).items()) + [
-        (f"standard.x{i}.npy", npy(np.ones(11))) for i in range(1000)]), "1010 members, more than"),
+        (f"standard.x{i}.npy", npy(np.ones(11))) for i in range(1000)]), r"10\d\d members, more than"),
     "a member twice": (lambda p: write_members(p, list(members(p).items()) + [("f.npy", npy(np.ones(11)))]),
                        "entry f appears twice"),
     "string term": (lambda p: replaced(p, term__fwd=np.full((11, 6), "0.1+0j")), "error term 'fwd' holds <U6, not float64"),

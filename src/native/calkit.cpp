@@ -137,7 +137,7 @@ py::object reflection(Frequencies f, const std::string& kind, std::array<double,
             }
             const D r = reflection_at(seeded, which, fd[k], z0);
             g[k] = r.v;
-            for (int i = 0; i < kParameters; ++i) J[k * kParameters + i] = r.d[i];
+            for (int i = 0; i < kParameters; ++i) J[k * kParameters + i] = r.d(i);
         }
     }
     if (!sensitivities) return std::move(out);
@@ -165,7 +165,7 @@ py::object offset_line(Frequencies f, double delay, double loss, double offset_z
             s[4 * k + 0] = s[4 * k + 3] = x[0].v;
             s[4 * k + 1] = s[4 * k + 2] = x[1].v;
             for (int i = 0; i < 2; ++i)
-                for (int j = 0; j < 3; ++j) J[(k * 2 + i) * 3 + j] = x[i].d[j];
+                for (int j = 0; j < 3; ++j) J[(k * 2 + i) * 3 + j] = x[i].d(j);
         }
     }
     if (!sensitivities) return std::move(out);

@@ -45,27 +45,33 @@ private:
 
 template <int N>
 struct Dual {
+    static constexpr int size = N;
     cplx v;
-    std::array<cplx, N> d;
+    // the derivatives' real and imaginary parts apart, so that the loops over
+    // them vectorise
+    std::array<double, N> re, im;
 
     Dual() : v(0.0) { clear(); }
     Dual(cplx x) : v(x) { clear(); }    // NOLINT: a constant converts implicitly
     Dual(double x) : v(x) { clear(); }  // NOLINT
 
+    cplx d(int k) const { return {re[k], im[k]}; }
+    void set(int k, cplx x) { re[k] = x.real(), im[k] = x.imag(); }
+
     void clear() {
         const int n = used<N>();
-        for (int k = 0; k < n; ++k) d[k] = 0.0;
+        for (int k = 0; k < n; ++k) re[k] = 0.0, im[k] = 0.0;
     }
     Dual& operator+=(const Dual& y) {
         v += y.v;
         const int n = used<N>();
-        for (int k = 0; k < n; ++k) d[k] += y.d[k];
+        for (int k = 0; k < n; ++k) re[k] += y.re[k], im[k] += y.im[k];
         return *this;
     }
     Dual& operator-=(const Dual& y) {
         v -= y.v;
         const int n = used<N>();
-        for (int k = 0; k < n; ++k) d[k] -= y.d[k];
+        for (int k = 0; k < n; ++k) re[k] -= y.re[k], im[k] -= y.im[k];
         return *this;
     }
     Dual& operator*=(const Dual& y) { return *this = *this * y; }
@@ -76,49 +82,56 @@ struct Dual {
     friend Dual operator-(Dual x) {
         x.v = -x.v;
         const int n = used<N>();
-        for (int k = 0; k < n; ++k) x.d[k] = -x.d[k];
+        for (int k = 0; k < n; ++k) x.re[k] = -x.re[k], x.im[k] = -x.im[k];
         return x;
     }
-    friend Dual operator*(const Dual& x, const Dual& y) {
+    // r.d = a x.d + b y.d, for complex a, b
+    static Dual combination(cplx value, cplx a, const Dual& x, cplx b, const Dual& y) {
         Dual r(Uninitialised{});
-        r.v = x.v * y.v;
+        r.v = value;
+        const double ar = a.real(), ai = a.imag(), br = b.real(), bi = b.imag();
         const int n = used<N>();
-        for (int k = 0; k < n; ++k) r.d[k] = x.d[k] * y.v + x.v * y.d[k];
+        for (int k = 0; k < n; ++k) {
+            r.re[k] = ar * x.re[k] - ai * x.im[k] + br * y.re[k] - bi * y.im[k];
+            r.im[k] = ar * x.im[k] + ai * x.re[k] + br * y.im[k] + bi * y.re[k];
+        }
         return r;
     }
-    friend Dual operator/(const Dual& x, const Dual& y) {
+    // r.d = a x.d
+    static Dual scaled(cplx value, cplx a, const Dual& x) {
         Dual r(Uninitialised{});
-        const cplx inv = 1.0 / y.v;
-        r.v = x.v / y.v;  // rounded as a plain quotient, so that decisions taken on it match
+        r.v = value;
+        const double ar = a.real(), ai = a.imag();
         const int n = used<N>();
-        for (int k = 0; k < n; ++k) r.d[k] = (x.d[k] - r.v * y.d[k]) * inv;
+        for (int k = 0; k < n; ++k) {
+            r.re[k] = ar * x.re[k] - ai * x.im[k];
+            r.im[k] = ar * x.im[k] + ai * x.re[k];
+        }
         return r;
+    }
+    friend Dual operator*(const Dual& x, const Dual& y) { return combination(x.v * y.v, y.v, x, x.v, y); }
+    friend Dual operator/(const Dual& x, const Dual& y) {
+        const cplx inv = 1.0 / y.v;
+        const cplx q = x.v / y.v;  // rounded as a plain quotient, so that decisions taken on it match
+        return combination(q, inv, x, -q * inv, y);
     }
     // a constant on either side
     friend Dual operator+(Dual x, cplx c) { x.v += c; return x; }
     friend Dual operator+(cplx c, Dual x) { x.v += c; return x; }
     friend Dual operator-(Dual x, cplx c) { x.v -= c; return x; }
     friend Dual operator-(cplx c, const Dual& x) { return -x + c; }
-    friend Dual operator*(Dual x, cplx c) {
-        x.v *= c;
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) x.d[k] *= c;
-        return x;
-    }
+    friend Dual operator*(const Dual& x, cplx c) { return scaled(x.v * c, c, x); }
     friend Dual operator*(cplx c, const Dual& x) { return x * c; }
-    friend Dual operator/(Dual x, cplx c) {
-        const cplx inv = 1.0 / c;
-        x.v /= c;
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) x.d[k] *= inv;
-        return x;
+    friend Dual operator/(const Dual& x, cplx c) { return scaled(x.v / c, 1.0 / c, x); }
+    friend Dual operator/(cplx c, const Dual& y) {
+        const cplx q = c / y.v;
+        return scaled(q, -q / y.v, y);
     }
-    friend Dual operator/(cplx c, const Dual& y) { return Dual(c) / y; }
     friend Dual operator+(Dual x, double c) { return x + cplx(c); }
     friend Dual operator+(double c, Dual x) { return x + cplx(c); }
     friend Dual operator-(Dual x, double c) { return x - cplx(c); }
     friend Dual operator-(double c, const Dual& x) { return cplx(c) - x; }
-    friend Dual operator*(Dual x, double c) { return x * cplx(c); }
+    friend Dual operator*(const Dual& x, double c) { return x * cplx(c); }
     friend Dual operator*(double c, const Dual& x) { return x * cplx(c); }
     friend Dual operator/(const Dual& x, double c) { return x / cplx(c); }
     friend Dual operator/(double c, const Dual& y) { return cplx(c) / y; }
@@ -134,11 +147,7 @@ template <int N> cplx value(const Dual<N>& x) { return x.v; }
 // f(x) with derivative f'(x): the chain rule for one argument.
 template <int N>
 Dual<N> chain(const Dual<N>& x, cplx fx, cplx dfx) {
-    Dual<N> r(typename Dual<N>::Uninitialised{});
-    r.v = fx;
-    const int n = used<N>();
-    for (int k = 0; k < n; ++k) r.d[k] = dfx * x.d[k];
-    return r;
+    return Dual<N>::scaled(fx, dfx, x);
 }
 
 // The principal root for plain values; for duals the root of the value's
@@ -167,7 +176,7 @@ inline cplx conj(cplx x) { return std::conj(x); }
 template <int N> Dual<N> conj(Dual<N> x) {
     x.v = std::conj(x.v);
     const int n = used<N>();
-    for (int k = 0; k < n; ++k) x.d[k] = std::conj(x.d[k]);
+    for (int k = 0; k < n; ++k) x.im[k] = -x.im[k];
     return x;
 }
 inline cplx norm(cplx x) { return std::norm(x); }
@@ -176,7 +185,7 @@ template <int N> Dual<N> norm(const Dual<N>& x) { return x * conj(x); }
 // x seeded as direction k (its derivative along k is 1).
 template <int N> Dual<N> seed(cplx x, int k, cplx direction = 1.0) {
     Dual<N> r(x);
-    if (k >= 0 && k < used<N>()) r.d[k] = direction;
+    if (k >= 0 && k < used<N>()) r.set(k, direction);
     return r;
 }
 
@@ -184,7 +193,7 @@ template <int N> Dual<N> seed(cplx x, int k, cplx direction = 1.0) {
 // imaginary part).
 template <int N> Dual<N> seed_parts(cplx x, int k) {
     Dual<N> r(x);
-    if (k >= 0 && k + 1 < used<N>()) r.d[k] = 1.0, r.d[k + 1] = cplx(0.0, 1.0);
+    if (k >= 0 && k + 1 < used<N>()) r.set(k, 1.0), r.set(k + 1, cplx(0.0, 1.0));
     return r;
 }
 

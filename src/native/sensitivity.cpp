@@ -48,7 +48,7 @@ template <int N, size_t K>
 void store(cplx* values, cplx* jacobian, py::ssize_t k, int inputs, const std::array<Dual<N>, K>& out) {
     for (size_t i = 0; i < K; ++i) {
         values[K * k + i] = out[i].v;
-        for (int j = 0; j < inputs; ++j) jacobian[(K * k + i) * inputs + j] = out[i].d[j];
+        for (int j = 0; j < inputs; ++j) jacobian[(K * k + i) * inputs + j] = out[i].d(j);
     }
 }
 

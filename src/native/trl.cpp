@@ -39,7 +39,7 @@ S lift(cplx x, int direction, bool complex = true) {
         (void)direction, (void)complex;
         return x;
     } else {
-        constexpr int N = std::tuple_size_v<decltype(S::d)>;
+        constexpr int N = S::size;
         return complex ? ad::seed_parts<N>(x, direction) : ad::seed<N>(x, direction);
     }
 }
@@ -69,7 +69,7 @@ void derivatives(const trl::Point<ad::Dual<N>>& p, int lines, cplx g_est, cplx e
     const ad::Dual<N>* out[9] = {&s.A[0][0], &s.A[0][1], &s.A[1][0], &s.B[0][0], &s.B[0][1], &s.B[1][0],
                                  &s.q, &s.gamma, &s.reflect};
     for (int i = 0; i < 9; ++i)
-        for (int j = 0; j < used; ++j) J[i * used + j] = out[i]->d[j];
+        for (int j = 0; j < used; ++j) J[i * used + j] = out[i]->d(j);
 }
 
 py::dict multiline_trl(Real f, Complex thru, Complex reflect, Complex lines, Real lengths, double thru_length,

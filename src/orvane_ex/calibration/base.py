@@ -44,6 +44,11 @@ from .standards import Option, Standard, read_folder
 __all__ = ["Calibration", "EightTermModel", "CalibrationFileError", "load", "register", "METHODS"]
 
 
+# Standards' entries that hold their actual values (from the kit, ideal or
+# listed), not measurements.
+ACTUAL = ("G1", "G2", "T")
+
+
 def hidden():
     """orvane_ex.hidden, imported when first needed (importing it selects
     matplotlib's back end)."""
@@ -84,6 +89,9 @@ class Calibration:
         its terms: "board" (the QLM-417's recordings) or "engineering" (the
         e^{jwt} convention of Touchstone files and other analysers). Files
         are always read and written in the e^{jwt} convention and converted.
+    uncertainty: the covariance [n, 2K, 2K] of its error terms (`term_vector`)
+        by influence, from `with_uncertainty`; empty without.
+    budget: the uncertainty budget that gave it (`Budget.to_dict()`), or None.
     """
 
     f: np.ndarray
@@ -95,6 +103,8 @@ class Calibration:
     notes: str = ""
     parameters: dict = dataclasses.field(default_factory=dict)
     convention: Convention = "board"
+    uncertainty: dict = dataclasses.field(default_factory=dict)
+    budget: dict | None = None
 
     method: ClassVar[str] = ""
     ports: ClassVar[int] = 2
@@ -105,6 +115,8 @@ class Calibration:
     # the measured standards it is built from, and the options it takes besides
     STANDARDS: ClassVar[tuple[Standard, ...]] = ()
     OPTIONS: ClassVar[tuple[Option, ...]] = ()
+    # the native model that corrects with its terms, for their sensitivities
+    SENSITIVITY_MODEL: ClassVar[str] = ""
 
     # -- building ----------------------------------------------------------------
 
@@ -164,16 +176,27 @@ class Calibration:
             port, e10e01 = self.port_extension
             if port not in (1, 2) or np.asarray(e10e01).shape != (n,):
                 raise ValueError("port_extension must be (1 or 2, e10e01 [n])")
+        for name, cov in self.uncertainty.items():
+            cov = np.asarray(cov)
+            if cov.ndim != 3 or cov.shape[0] != n or cov.shape[1] != cov.shape[2]:
+                raise ValueError(f"{self.method}: the {name!r} covariance has shape {cov.shape}, not [{n}, m, m]")
 
     # -- correcting ------------------------------------------------------------
 
     def correct(self, Sm: np.ndarray) -> np.ndarray:
         raise NotImplementedError
 
-    def apply(self, Sm):
+    def apply(self, Sm, *, budget=None):
         """The corrected measurement: [n,2,2] for two-port models ([n] or
         [n,1,1] for one-port models), on this calibration's grid, in its
-        convention. A scikit-rf Network (e^{jwt}) gives a Network back."""
+        convention. A scikit-rf Network (e^{jwt}) gives a Network back.
+
+        With an uncertainty `budget` (`orvane_ex.uncertainty.Budget`), an
+        `UncertainS`: the corrected values with their covariance, from the
+        calibration's own uncertainty (kept by `with_uncertainty`, or from the
+        budget) and from the device's reading, connection, cables and drift."""
+        if budget is not None:
+            return self._apply_uncertain(Sm, budget)
         if is_network(Sm):
             return self._apply_network(Sm)
         Sm = np.asarray(Sm)
@@ -191,6 +214,33 @@ class Calibration:
             port, e10e01 = self.port_extension
             S = hidden().correctPortExt(S, np.asarray(e10e01, complex), port)
         return S
+
+    def _apply_uncertain(self, Sm, budget):
+        from . import uncertain
+
+        if is_network(Sm):
+            raise TypeError("with a budget, give the measurement as an array (in the calibration's convention)")
+        self.apply(Sm)                      # the same checks of the measurement
+        if self.ports == 1 and np.ndim(Sm) == 3:
+            Sm = np.asarray(Sm)[:, 0, 0]
+        return uncertain.corrected(self, np.asarray(Sm, complex), budget)
+
+    # -- uncertainty -----------------------------------------------------------
+
+    def term_vector(self) -> np.ndarray:
+        """The error terms [n, K] whose covariance `uncertainty` keeps, in the
+        order the native correction takes them."""
+        raise NotImplementedError(f"no uncertainty propagation for a {self.method} calibration")
+
+    def term_covariance(self, budget) -> dict:
+        """{influence: covariance [n, 2K, 2K]} of `term_vector`'s real and
+        imaginary parts from an uncertainty budget."""
+        raise NotImplementedError(f"no uncertainty propagation for a {self.method} calibration")
+
+    def with_uncertainty(self, budget) -> "Calibration":
+        """This calibration keeping the covariance of its error terms from
+        `budget` (saved with it, so that a later `apply` carries it)."""
+        return dataclasses.replace(self, uncertainty=self.term_covariance(budget), budget=budget.to_dict())
 
     def _apply_network(self, net):
         if len(net.f) != len(self.f) or not np.allclose(net.f, self.f, rtol=1e-12, atol=0):
@@ -252,16 +302,18 @@ class Calibration:
             return _interp.interpolate(self.f, np.asarray(values), f, kind)
 
         extension = None if self.port_extension is None else (self.port_extension[0], on(self.port_extension[1]))
+        # covariances interpolate as values do (linearly, they stay covariances)
+        uncertainty = {k: _interp.interpolate(self.f, np.asarray(v), f, "linear") for k, v in self.uncertainty.items()}
         return dataclasses.replace(self, f=f, terms={k: on(v) for k, v in self.terms.items()},
                                    standards={k: on(v) for k, v in self.standards.items()},
-                                   port_extension=extension)
+                                   port_extension=extension, uncertainty=uncertainty)
 
     # -- files -----------------------------------------------------------------
 
     def save(self, path) -> None:
         """Writes the calibration as one .npz file (whole or not at all)."""
         meta = {"method": self.method, "created": self.created, "notes": self.notes, "kit": self.kit,
-                "convention": self.convention,
+                "convention": self.convention, **({"budget": self.budget} if self.budget else {}),
                 "port_extension": None if self.port_extension is None else self.port_extension[0],
                 "parameters": self.parameters}
         arrays = {"f": self.f}
@@ -269,6 +321,7 @@ class Calibration:
         arrays.update((f"standard.{k}", np.asarray(v)) for k, v in self.standards.items())
         if self.port_extension is not None:
             arrays["port_extension.e10e01"] = np.asarray(self.port_extension[1])
+        arrays.update((f"uncertainty.{k.replace(' ', '_')}", np.asarray(v)) for k, v in self.uncertainty.items())
         calfile.write(path, arrays, meta, terms=self.all_terms())
 
     def export_touchstone(self, folder, stem: str = "error") -> list[str]:
@@ -309,8 +362,15 @@ class Calibration:
         if self.kit:
             lines.append(f"kit: {self.kit.get('name', '?')}")
         lines.append("error terms: " + ", ".join(f"{k} {np.asarray(v).shape}" for k, v in self.terms.items()))
-        if self.standards:
-            lines.append("raw standards: " + ", ".join(self.standards))
+        raw = [k for k in self.standards if k not in ACTUAL]
+        if raw:
+            lines.append("raw standards: " + ", ".join(raw))
+        actual = [k for k in self.standards if k in ACTUAL]
+        if actual:
+            lines.append("the standards' actual values: " + ", ".join(actual))
+        if self.uncertainty:
+            lines.append("uncertainty of the error terms from: " + ", ".join(self.uncertainty)
+                         + (f" (budget {self.budget['name']})" if self.budget and self.budget.get("name") else ""))
         if self.port_extension is not None:
             lines.append(f"port extension on port {self.port_extension[0]}")
         if self.parameters:
@@ -352,6 +412,13 @@ class EightTermModel(Calibration):
 
     TERMS: ClassVar[dict] = {"A": (2, 2), "B": (2, 2), "q": ()}
     OPTIONAL_TERMS: ClassVar[dict] = {"switch_f": (), "switch_r": ()}
+    SENSITIVITY_MODEL: ClassVar[str] = "eight-term"
+
+    def term_vector(self) -> np.ndarray:
+        """A11 A12 A21 B11 B12 B21 q [n, 7]."""
+        A, B = np.asarray(self.terms["A"], complex), np.asarray(self.terms["B"], complex)
+        return np.stack([A[:, 0, 0], A[:, 0, 1], A[:, 1, 0], B[:, 0, 0], B[:, 0, 1], B[:, 1, 0],
+                         np.asarray(self.terms["q"], complex)], axis=1)
 
     def correct(self, Sm):
         if "switch_f" in self.terms:
@@ -421,5 +488,6 @@ def _from_arrays(arrays: dict[str, Any], meta: dict) -> Calibration:
     parameters = dict(meta.get("parameters") or {})
     # files of earlier releases: TRL kept the convention among its parameters, every other method the board's
     convention = meta.get("convention", parameters.get("convention", "board"))
+    uncertainty = {k[12:].replace("_", " "): v for k, v in arrays.items() if k.startswith("uncertainty.")}
     return METHODS[method](arrays["f"], terms, standards, meta.get("kit"), extension, str(meta["created"]),
-                           str(meta.get("notes", "")), parameters, convention)
+                           str(meta.get("notes", "")), parameters, convention, uncertainty, meta.get("budget"))

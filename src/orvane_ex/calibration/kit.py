@@ -163,6 +163,10 @@ class Offset:
         return {"delay": self.delay, "loss": self.loss, "offset_z0": self.z0}
 
 
+def _offset_columns(J: np.ndarray) -> dict:
+    return {"delay": J[:, 5], "loss": J[:, 6], "z0": J[:, 7]}
+
+
 def _coefficients(values: tuple, kind: str) -> tuple[float, float, float, float]:
     values = tuple(float(v) for v in values)
     if not 1 <= len(values) <= 4:
@@ -209,6 +213,14 @@ class Open:
         return _finite(_native.standard_reflection(f, kind="open", coefficients=self.capacitance, z0=z0,
                                                    **self.offset._native()), f)
 
+    def sensitivities(self, f: np.ndarray, z0: float) -> dict:
+        """The reflection's derivatives [n] to each coefficient, by the
+        names an uncertainty budget gives them ('capacitance' [4 arrays],
+        'delay', 'loss', 'z0')."""
+        _, J = _native.standard_reflection(f, kind="open", coefficients=self.capacitance, z0=z0,
+                                           sensitivities=True, **self.offset._native())
+        return {"capacitance": [J[:, i] for i in range(4)], **_offset_columns(J)}
+
 
 @dataclasses.dataclass(frozen=True)
 class Short:
@@ -223,6 +235,12 @@ class Short:
     def gamma(self, f: np.ndarray, z0: float) -> np.ndarray:
         return _finite(_native.standard_reflection(f, kind="short", coefficients=self.inductance, z0=z0,
                                                    **self.offset._native()), f)
+
+    def sensitivities(self, f: np.ndarray, z0: float) -> dict:
+        """As Open's: 'inductance' [4 arrays], 'delay', 'loss', 'z0'."""
+        _, J = _native.standard_reflection(f, kind="short", coefficients=self.inductance, z0=z0,
+                                           sensitivities=True, **self.offset._native())
+        return {"inductance": [J[:, i] for i in range(4)], **_offset_columns(J)}
 
 
 @dataclasses.dataclass(frozen=True)
@@ -244,6 +262,13 @@ class Load:
                                                    coefficients=(self.inductance, 0.0, 0.0, 0.0), z0=z0,
                                                    **self.offset._native()), f)
 
+    def sensitivities(self, f: np.ndarray, z0: float) -> dict:
+        """As Open's: 'resistance', 'inductance', 'delay', 'loss', 'z0'."""
+        _, J = _native.standard_reflection(f, kind="load", resistance=self.resistance,
+                                           coefficients=(self.inductance, 0.0, 0.0, 0.0), z0=z0,
+                                           sensitivities=True, **self.offset._native())
+        return {"resistance": J[:, 4], "inductance": J[:, 0], **_offset_columns(J)}
+
 
 @dataclasses.dataclass(frozen=True)
 class Thru:
@@ -253,6 +278,17 @@ class Thru:
 
     def s(self, f: np.ndarray, z0: float) -> np.ndarray:
         return _finite(_native.offset_line(f, z0=z0, **self.offset._native()), f)
+
+    def sensitivities(self, f: np.ndarray, z0: float) -> dict:
+        """The S-parameters' derivatives [n, 2, 2] to 'delay', 'loss', 'z0'."""
+        _, J = _native.offset_line(f, z0=z0, sensitivities=True, **self.offset._native())
+        out = {}
+        for i, name in enumerate(("delay", "loss", "z0")):
+            d = np.empty((len(f), 2, 2), complex)
+            d[:, 0, 0] = d[:, 1, 1] = J[:, 0, i]
+            d[:, 0, 1] = d[:, 1, 0] = J[:, 1, i]
+            out[name] = d
+        return out
 
 
 @dataclasses.dataclass(frozen=True)
@@ -418,6 +454,20 @@ class CalKit:
         for name in STANDARDS:
             out[name] = _standard_dict(self.standards[name], folder)
         return out
+
+    @classmethod
+    def models_of(cls, data: dict) -> tuple[float, dict]:
+        """(z0, {standard: its model, or None for a data standard}) of a kit's
+        dict, without reading any data file: what uncertainty propagation
+        needs of a kit a calibration keeps."""
+        where = "kit"
+        z0 = _quantity(data.get("z0", 50.0), "impedance", f"{where}: z0")
+        models = {}
+        for name in STANDARDS:
+            section = data.get(name, {})
+            models[name] = None if isinstance(section, dict) and "file" in section else _standard(
+                name, section, z0, ".", f"{where}: {name}")
+        return z0, models
 
     def save(self, path) -> None:
         """Writes the kit as TOML (whole or not at all). Data standards are

@@ -87,6 +87,12 @@ def _measured(measured, standards, n: int, convention: Convention) -> dict:
     return out
 
 
+def _c(x, n: int | None = None) -> np.ndarray:
+    """The standards' actual values as kept: complex, on every point."""
+    x = np.asarray(x, complex)
+    return np.broadcast_to(x, (n,)).copy() if n is not None and x.ndim == 0 else x
+
+
 def _grid(f) -> np.ndarray:
     f = np.asarray(f, dtype=float)
     if f.ndim != 1 or not len(f) or not np.isfinite(f).all() or (np.diff(f) <= 0).any():
@@ -134,12 +140,18 @@ class _KitMethod:
         Returns
         -------
         Calibration
-            Of this class.
+            Of this class. It keeps the measured standards and their actual
+            values, which uncertainty propagation needs (`with_uncertainty`).
         """
         f = _grid(f)
         m = _measured(measured, cls.standards_for(**options), len(f), convention)
         G, T, kit_dict = _actual(f, kit, ideal, convention)
         return cls._from_actual(f, m, G, T, kit=kit_dict, notes=notes, convention=convention, **options)
+
+    def term_covariance(self, budget) -> dict:
+        from . import uncertain
+
+        return uncertain.solt_term_covariance(self, budget)
 
 
 @register
@@ -152,11 +164,16 @@ class OnePortCal(_KitMethod, Calibration):
     ports: ClassVar[int] = 1
     TERMS: ClassVar[dict] = {"e": (3,)}
     STANDARDS: ClassVar[tuple] = _reflections(1)
+    SENSITIVITY_MODEL: ClassVar[str] = "one-port"
 
     @classmethod
     def build(cls, f, G, Gm, **kw) -> "OnePortCal":
         """From the actual (G) and measured (Gm) Open, Short, Load [n,3]."""
-        return cls(f, {"e": hidden().get1PortModel(G, Gm)}, {"Gm": np.asarray(Gm)}, **kw)
+        return cls(f, {"e": hidden().get1PortModel(G, Gm)}, {"Gm": np.asarray(Gm), "G1": _c(G)}, **kw)
+
+    def term_vector(self) -> np.ndarray:
+        """e00 e11 delta_e [n, 3]."""
+        return np.asarray(self.terms["e"], complex)
 
     @classmethod
     def _from_actual(cls, f, m, G, T, **kw):
@@ -180,6 +197,7 @@ class ResponseCal(_KitMethod, Calibration):
 
     method: ClassVar[str] = "response"
     TERMS: ClassVar[dict] = {"H": (2, 2)}
+    SENSITIVITY_MODEL: ClassVar[str] = "response"
     STANDARDS: ClassVar[tuple] = (Standard("short1", 1, "the short measured at port 1"),
                                   Standard("short2", 1, "the short measured at port 2"), THRU)
 
@@ -188,7 +206,12 @@ class ResponseCal(_KitMethod, Calibration):
         """From the actual (G1, G2) and measured (G1m, G2m) reflections [n] of
         each port's standard and the actual (T) and measured (Tm) thru [n,2,2]."""
         H = hidden().get2PortResponseModel(G1, G1m, G2, G2m, T, Tm)
-        return cls(f, {"H": H}, {"G1m": np.asarray(G1m), "G2m": np.asarray(G2m), "Tm": np.asarray(Tm)}, **kw)
+        return cls(f, {"H": H}, {"G1m": np.asarray(G1m), "G2m": np.asarray(G2m), "Tm": np.asarray(Tm),
+                                 "G1": _c(G1, len(f)), "G2": _c(G2, len(f)), "T": _c(T)}, **kw)
+
+    def term_vector(self) -> np.ndarray:
+        """H11 H12 H21 H22 [n, 4]."""
+        return np.asarray(self.terms["H"], complex).reshape(len(self.f), 4)
 
     @classmethod
     def _from_actual(cls, f, m, G, T, **kw):
@@ -216,7 +239,8 @@ class EightTermCal(_KitMethod, EightTermModel):
         [n,3] of both ports and the actual (T) and measured (Tm) thru [n,2,2]."""
         A, B, q = hidden().get8TermModel(G1, Gm1, G2, Gm2, T, Tm)
         return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
-                                                  "Tm": np.asarray(Tm)}, **kw)
+                                                  "Tm": np.asarray(Tm), "G1": _c(G1), "G2": _c(G2), "T": _c(T)},
+                   **kw)
 
     @classmethod
     def _from_actual(cls, f, m, G, T, **kw):
@@ -261,7 +285,8 @@ class UnknownThruCal(_KitMethod, EightTermModel):
         if phys_length is not None:
             parameters["phys_length"] = float(phys_length)
         return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
-                                                  "Tm": np.asarray(Tm)}, parameters=parameters, **kw)
+                                                  "Tm": np.asarray(Tm), "G1": _c(G1), "G2": _c(G2)},
+                   parameters=parameters, **kw)
 
     @classmethod
     def _from_actual(cls, f, m, G, T, *, phys_length=None, **kw):
@@ -281,6 +306,11 @@ class TwelveTermCal(_KitMethod, Calibration):
 
     method: ClassVar[str] = "twelve-term"
     TERMS: ClassVar[dict] = {"fwd": (6,), "rev": (6,)}
+    SENSITIVITY_MODEL: ClassVar[str] = "twelve-term"
+
+    def term_vector(self) -> np.ndarray:
+        """fwd then rev [n, 12], as get12TermModel orders them."""
+        return np.concatenate([np.asarray(self.terms["fwd"], complex), np.asarray(self.terms["rev"], complex)], 1)
     STANDARDS: ClassVar[tuple] = _reflections(1) + _reflections(2) + (
         THRU, Standard("isolation", 2, "the isolation (loads on both ports)", optional=True))
 
@@ -290,7 +320,8 @@ class TwelveTermCal(_KitMethod, Calibration):
         [n,3] of both ports, the actual (T) and measured (Tm) thru [n,2,2] and
         an optional isolation measurement Im [n,2,2]."""
         fwd, rev = hidden().get12TermModel(G1, Gm1, G2, Gm2, T, Tm, Im)
-        standards = {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2), "Tm": np.asarray(Tm)}
+        standards = {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2), "Tm": np.asarray(Tm), "G1": _c(G1),
+                     "G2": _c(G2), "T": _c(T)}
         if Im is not None:
             standards["Im"] = np.asarray(Im)
         return cls(f, {"fwd": fwd, "rev": rev}, standards, **kw)

@@ -113,6 +113,11 @@ class _LineMethod:
             return trl(f, m["thru"], m["reflect"], lines[0], line_length=line_lengths[0], **kw)
         return multiline_trl(f, m["thru"], m["reflect"], lines, line_lengths=line_lengths, **kw)
 
+    def term_covariance(self, budget) -> dict:
+        from . import uncertain
+
+        return uncertain.trl_term_covariance(self, budget)
+
 
 def _switch_file(path, f) -> tuple:
     from ..files import touchstone

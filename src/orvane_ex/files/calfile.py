@@ -28,7 +28,8 @@ import numpy as np
 from .._common.atomic import written_whole
 
 FORMAT = "orvane_ex calibration"
-VERSION = 1
+# 2: calibrations may keep the covariance of their error terms (uncertainty.<influence>)
+VERSION = 2
 
 __all__ = ["CalibrationFileError", "FORMAT", "VERSION", "read", "write", "LIMITS"]
 
@@ -38,13 +39,15 @@ LIMITS = {
     "members": 128,                 # arrays in the archive
     "points": 2_000_000,            # frequency points
     "values_per_point": 64,         # of one term or standard
+    "covariance_size": 48,          # real values of the error terms whose covariance is kept
     "meta_chars": 1 << 20,          # the JSON meta
     "total_bytes": 256 << 20,       # declared size of all members together, uncompressed
     "json_depth": 32,
 }
 _HEADER_BYTES = 4096                # a .npy header (numpy writes 128 bytes)
-_ENTRY = re.compile(r"(format|version|meta|f|port_extension\.e10e01|(?:term|standard)\.[A-Za-z0-9_-]{1,64})\.npy")
-_META_FIELDS = {"method", "created", "notes", "kit", "port_extension", "parameters", "convention"}
+_ENTRY = re.compile(r"(format|version|meta|f|port_extension\.e10e01|(?:term|standard|uncertainty)\.[A-Za-z0-9_-]{1,64})"
+                    r"\.npy")
+_META_FIELDS = {"method", "created", "notes", "kit", "port_extension", "parameters", "convention", "budget"}
 
 # The error terms a method has: {name: shape of one point's value (None: any)}, or None for an unknown method.
 # A shape given as OptionalTerm(...) is a term the method may hold, or not.
@@ -81,7 +84,9 @@ def write(path, arrays: dict, meta: dict, *, terms: Mapping) -> None:
         _check_arrays(arrays, meta, terms)
     except (_Invalid, TypeError, ValueError) as e:
         raise ValueError(f"{os.fspath(path)}: cannot be saved as a calibration: {e}") from None
-    entries = {"format": np.array(FORMAT), "version": np.array(VERSION), "meta": np.array(text), **arrays}
+    # files without uncertainty stay readable by the releases before it
+    version = VERSION if any(k.startswith("uncertainty.") for k in arrays) else 1
+    entries = {"format": np.array(FORMAT), "version": np.array(version), "meta": np.array(text), **arrays}
     with written_whole(path) as fp:
         np.savez(fp, **entries)
 
@@ -222,6 +227,8 @@ def _largest(name: str) -> int:
         return _HEADER_BYTES + 4 * LIMITS["meta_chars"]
     if name == "f":
         return _HEADER_BYTES + 8 * LIMITS["points"]
+    if name.startswith("uncertainty."):
+        return _HEADER_BYTES + 8 * LIMITS["covariance_size"] ** 2 * LIMITS["points"]
     return _HEADER_BYTES + 16 * LIMITS["values_per_point"] * LIMITS["points"]
 
 
@@ -325,7 +332,7 @@ def _check_meta(meta, terms_of: TermsOf) -> Mapping:
     for field in ("method", "created", "notes"):
         if field in meta and not isinstance(meta[field], str):
             raise bad(f"{field} is {meta[field]!r}, not a string")
-    for field in ("kit", "parameters"):
+    for field in ("kit", "parameters", "budget"):
         value = meta.get(field)
         if value is not None and not isinstance(value, dict):
             raise bad(f"{field} is {value!r:.60}, not an object")
@@ -376,6 +383,12 @@ def _check_header(name: str, shape: tuple, dtype: np.dtype, n: int, terms: Mappi
 
 
 def _check_shape(name: str, shape: tuple, n: int, terms: Mapping) -> None:
+    if name.startswith("uncertainty."):
+        size = LIMITS["covariance_size"]
+        if len(shape) != 3 or shape[0] != n or shape[1] != shape[2] or shape[1] % 2 or not 0 < shape[1] <= size:
+            raise _Invalid(f"not a valid calibration ({_what(name)} has shape {shape}; a covariance on {n} points "
+                           f"is [{n}, m, m], m even, at most {size})")
+        return
     expected = _expected_shape(name, n, terms)
     if expected is not None and shape != expected:
         raise _Invalid(f"not a valid calibration ({_what(name)} has shape {shape}, expected {expected})")
@@ -385,7 +398,8 @@ def _check_shape(name: str, shape: tuple, n: int, terms: Mapping) -> None:
 
 def _what(name: str) -> str:
     kind, _, rest = name.partition(".")
-    return {"term": f"error term {rest!r}", "standard": f"standard {rest!r}"}.get(kind, name)
+    return {"term": f"error term {rest!r}", "standard": f"standard {rest!r}",
+            "uncertainty": f"the {rest!r} covariance"}.get(kind, name)
 
 
 def _check_arrays(arrays: dict, meta: dict, terms: Mapping) -> None:
