@@ -61,12 +61,13 @@ def _device(rng, n):
     return 0.4 * (rng.standard_normal((n, 2, 2)) + 1j * rng.standard_normal((n, 2, 2)))
 
 
-def coaxial(method, seed=1, n=41, f=(1e9, 6e9)):
+def coaxial(method, seed=1, n=41, f=(1e9, 6e9), kit=None):
+    """`kit`: the standards' true kit (the example kit's model by default)."""
     rng = _rng(seed)
     f = np.linspace(*f, n)
     X, Y = _box(rng, n, matched=method == "response"), _box(rng, n, matched=method == "response")
     Yr = Y[:, ::-1, ::-1]                     # port 2's box seen from its analyser side
-    kit = example_kit()
+    kit = kit or example_kit()
     G, T = kit.reflect(f, convention="engineering"), kit.thru(f, convention="engineering")
     measured = {}
     for port, box in ((1, X), (2, Yr)):
@@ -125,5 +126,5 @@ def lines(method, seed=1, n=41, f=(1e9, 20e9)):
     return Scenario(method, f, measured, {"line_lengths": lengths, "er_est": 3.2}, embed(D), D, embed)
 
 
-def scenario(method, seed=1):
-    return lines(method, seed) if method in ("trl", "multiline-trl") else coaxial(method, seed)
+def scenario(method, seed=1, **kw):
+    return lines(method, seed, **kw) if method in ("trl", "multiline-trl") else coaxial(method, seed, **kw)

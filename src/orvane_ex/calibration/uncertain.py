@@ -255,7 +255,7 @@ def trl_term_covariance(cal, budget: Budget) -> dict:
         if t.line_length:
             add("line length", linear.scaled(c, np.full((n, 1), t.line_length)))
         if t.eps_eff and lengths[k]:
-            add("eps_eff", linear.scaled(c, np.full((n, 1), abs(lengths[k]) * t.eps_eff / 2)))
+            add("effective permittivity", linear.scaled(c, np.full((n, 1), abs(lengths[k]) * t.eps_eff / 2)))
     if t.reflect_asymmetry:
         d = J[:, :, [base + 4 + count]]
         cols = np.concatenate([_realise(d), _realise(1j * d)], axis=2)
@@ -410,8 +410,8 @@ def corrected(cal, Sm: np.ndarray, budget: Budget | None) -> UncertainS:
             moves = linear.stability(directivity, S4, units)[:, keep]              # [n, k, 4] complex
             cols = linear.real_column(np.einsum("nij,njd->nid", Jm, moves))
             add(name, linear.scaled(cols, np.ones((n, 4))))
-    values = S.reshape(n, 4)[:, keep]
-    shaped = values[:, 0] if one else values.reshape(n, 2, 2)
+    # the values as apply gives them (the sensitivities' own evaluation rounds otherwise)
+    shaped = cal.apply(Sm)
     size = 2 * len(keep)
     cov = sum(parts.values()) if parts else np.zeros((n, size, size))
     return UncertainS(f, shaped, cov, parts)

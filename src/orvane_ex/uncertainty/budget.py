@@ -144,18 +144,20 @@ class Budget:
 
     def to_dict(self) -> dict:
         """The budget as its TOML file holds it (numbers in SI units, phases in degrees)."""
-        def profile(p: Profile):
-            return p.points[0][1] if len(p.points) == 1 else [list(x) for x in p.points]
+        def profile(p: Profile, unit: str = "", scale: float = 1.0):
+            def text(v):
+                return f"{v / scale!r} {unit}" if unit else v
+            return text(p.points[0][1]) if len(p.points) == 1 else [[f, text(v)] for f, v in p.points]
 
         def stability(p: PortStability):
-            return {"magnitude": p.magnitude, "phase": p.phase / _DEG}
+            return {"magnitude": f"{p.magnitude!r} dB", "phase": f"{p.phase / _DEG!r} deg"}
 
         out: dict[str, Any] = {"format": FORMAT}
         if self.name:
             out["name"] = self.name
-        out["noise"] = {"floor": profile(self.noise.floor), "magnitude": profile(self.noise.magnitude),
-                        "phase": _degrees(profile(self.noise.phase))}
-        out["linearity"] = {"magnitude": self.linearity}
+        out["noise"] = {"floor": profile(self.noise.floor), "magnitude": profile(self.noise.magnitude, "dB"),
+                        "phase": profile(self.noise.phase, "deg", _DEG)}
+        out["linearity"] = {"magnitude": f"{self.linearity!r} dB/dB"}
         out["kit"] = {**{k: dict(v) for k, v in self.kit.items()}, **({"data": self.data} if self.data else {})}
         out["connector"] = {"port1": self.connector[0], "port2": self.connector[1]}
         out["cable"] = {"port1": stability(self.cable[0]), "port2": stability(self.cable[1])}
@@ -193,10 +195,6 @@ class Budget:
         return cls(noise=noise, **others)
 
 
-def _degrees(x):
-    return x / _DEG if not isinstance(x, list) else [[f, v / _DEG] for f, v in x]
-
-
 def _known(section: dict, fields: set, where: str) -> None:
     if not isinstance(section, dict):
         raise BudgetError(f"{where}: expected a table, got {section!r:.60}")
@@ -222,11 +220,17 @@ def _number(value, where: str, base: str = "", what: str = "a number", *, extra=
 
 def _level(value, where: str) -> float:
     """A linear magnitude from a number or 'x dB' (20 log10)."""
-    if isinstance(value, str) and value.strip().endswith("dB"):
+    if isinstance(value, str):
+        text = value.strip()
         try:
-            db = float(value.strip()[:-2])
+            db = float(text[:-2]) if text.endswith("dB") else None
         except ValueError:
-            raise BudgetError(f"{where}: '{value}' is not a level in dB") from None
+            db = None
+        if db is None:
+            try:
+                return _number(float(text), where)
+            except ValueError:
+                raise BudgetError(f"{where}: '{value}' is not a level in dB (nor a number)") from None
         if not math.isfinite(db):
             raise BudgetError(f"{where}: {db} is not finite")
         return 10 ** (db / 20)
