@@ -164,3 +164,24 @@ def test_k2_intervals_cover_the_truth(method):
         inside.append(np.abs(np.abs(u.s) - np.abs(s.device)) <= 2 * u.std_magnitude())
     coverage = np.mean(inside)
     assert 0.93 <= coverage <= 0.97, coverage
+
+
+def test_kit_files_carry_their_own_uncertainties(tmp_path):
+    with open(example_kit().source, encoding="utf-8") as fp:
+        text = fp.read()
+    # the example kit's open with an uncertain C0
+    text = text.replace('capacitance = ["49.43 fF"', 'capacitance = [{value = "49.43 fF", u = "2 fF"}')
+    (tmp_path / "kit.toml").write_text(text)
+    from orvane_ex.calibration.kit import CalKit
+
+    kit = CalKit.load(tmp_path / "kit.toml")
+    assert kit.standards["open"].uncertainty == {"capacitance": [2e-15, 0.0, 0.0, 0.0]}
+    kit.save(tmp_path / "again.toml")
+    assert CalKit.load(tmp_path / "again.toml").standards["open"].uncertainty == kit.standards["open"].uncertainty
+    s = scenario("twelve-term")
+    from_kit = s.cls.from_standards(s.f, s.measured, kit=kit, convention="engineering")
+    plain = s.cls.from_standards(s.f, s.measured, convention="engineering")
+    by_file = from_kit.apply(s.raw, budget=Budget()).contributions["kit (calibration)"]
+    by_budget = plain.apply(s.raw, budget=Budget(kit={"open": {"capacitance": [2e-15]}})).contributions[
+        "kit (calibration)"]
+    np.testing.assert_allclose(by_file, by_budget, rtol=1e-9, atol=1e-24)

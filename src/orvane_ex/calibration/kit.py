@@ -199,6 +199,7 @@ class Open:
 
     capacitance: tuple = (0.0, 0.0, 0.0, 0.0)
     offset: Offset = Offset()
+    uncertainty: dict = dataclasses.field(default_factory=dict, compare=False)
 
     def __post_init__(self):
         object.__setattr__(self, "capacitance", _coefficients(self.capacitance, "open capacitance"))
@@ -228,6 +229,7 @@ class Short:
 
     inductance: tuple = (0.0, 0.0, 0.0, 0.0)
     offset: Offset = Offset()
+    uncertainty: dict = dataclasses.field(default_factory=dict, compare=False)
 
     def __post_init__(self):
         object.__setattr__(self, "inductance", _coefficients(self.inductance, "short inductance"))
@@ -250,6 +252,7 @@ class Load:
     resistance: float = 50.0
     inductance: float = 0.0
     offset: Offset = Offset()
+    uncertainty: dict = dataclasses.field(default_factory=dict, compare=False)
 
     def __post_init__(self):
         if not (math.isfinite(self.resistance) and self.resistance > 0):
@@ -275,6 +278,7 @@ class Thru:
     """A thru: an offset line (flush when its delay is zero)."""
 
     offset: Offset = Offset()
+    uncertainty: dict = dataclasses.field(default_factory=dict, compare=False)
 
     def s(self, f: np.ndarray, z0: float) -> np.ndarray:
         return _finite(_native.offset_line(f, z0=z0, **self.offset._native()), f)
@@ -535,31 +539,58 @@ def _known(section: dict, fields: set, where: str) -> None:
         raise KitError(f"{where}: unknown field {unknown[0]!r} (expected {', '.join(sorted(fields))})")
 
 
-def _offset(value: Any, where: str) -> Offset:
+def _valued(value: Any, quantity: str, where: str, u: dict, key, power: int = 0) -> float:
+    """A value, or a table {value = ..., u = ...} whose standard uncertainty
+    `u` (the same kind of quantity) goes into u[key]."""
+    if isinstance(value, dict):
+        _known(value, {"value", "u"}, where)
+        if "value" not in value:
+            raise KitError(f"{where}: missing field 'value'")
+        if "u" in value:
+            uncertainty = _quantity(value["u"], quantity, f"{where}.u", power=power)
+            if uncertainty < 0:
+                raise KitError(f"{where}.u: {uncertainty:g} is negative; a standard uncertainty is not")
+            u[key] = uncertainty
+        value = value["value"]
+    return _quantity(value, quantity, where, power=power)
+
+
+def _offset(value: Any, where: str, u: dict) -> Offset:
     if value is None:
         return Offset()
     if not isinstance(value, dict):
         raise KitError(f"{where}: offset must be a table")
     _known(value, {"delay", "loss", "z0", "length"}, where)
-    z0 = _quantity(value.get("z0", 50.0), "impedance", f"{where}.z0")
+    z0 = _valued(value.get("z0", 50.0), "impedance", f"{where}.z0", u, "z0")
     with _at(where):
         if "length" in value:
             if "delay" in value:
                 raise KitError(f"{where}: give either delay or length, not both")
-            length = _quantity(value["length"], "length", f"{where}.length")
-            loss = _quantity(value.get("loss", 0.0), "db_loss", f"{where}.loss")
-            return Offset.from_length(length, loss, z0)
-        delay = _quantity(value.get("delay", 0.0), "time", f"{where}.delay")
-        loss = _quantity(value.get("loss", 0.0), "loss", f"{where}.loss")
+            given: dict = {}
+            length = _valued(value["length"], "length", f"{where}.length", given, "delay")
+            loss = _valued(value.get("loss", 0.0), "db_loss", f"{where}.loss", given, "loss")
+            offset = Offset.from_length(length, loss, z0)
+            # the same uncertainties in delay and ohm/s, as from_length converts the values
+            if "delay" in given:
+                u["delay"] = given["delay"] / SPEED_OF_LIGHT
+            if "loss" in given and offset.delay:
+                u["loss"] = given["loss"] * math.log(10) / 10 * z0 / offset.delay
+            return offset
+        delay = _valued(value.get("delay", 0.0), "time", f"{where}.delay", u, "delay")
+        loss = _valued(value.get("loss", 0.0), "loss", f"{where}.loss", u, "loss")
         return Offset(delay, loss, z0)
 
 
-def _series(values: Any, quantity: str, where: str) -> tuple:
+def _series(values: Any, quantity: str, where: str, u: dict, key: str) -> tuple:
     if not isinstance(values, list):
         values = [values]
     if not 1 <= len(values) <= 4:
         raise KitError(f"{where}: 1 to 4 coefficients, not {len(values)}")
-    return tuple(_quantity(v, quantity, f"{where}[{i}]", power=i) for i, v in enumerate(values))
+    given: dict = {}
+    out = tuple(_valued(v, quantity, f"{where}[{i}]", given, i, power=i) for i, v in enumerate(values))
+    if given:
+        u[key] = [given.get(i, 0.0) for i in range(4)]
+    return out
 
 
 def _standard(name: str, section: dict, z0: float, base: str, where: str):
@@ -571,40 +602,55 @@ def _standard(name: str, section: dict, z0: float, base: str, where: str):
                 raise KitError(f"{where}: file must be a path")
             # relative to the kit file's folder; an absolute path as it is
             return DataStandard.read(os.path.join(base, path), 2 if name == "thru" else 1, z0, where, path)
-        offset = _offset(section.get("offset"), f"{where}.offset")
+        u: dict = {}
+        offset = _offset(section.get("offset"), f"{where}.offset", u)
         if name == "open":
             _known(section, {"capacitance", "offset"}, where)
             if "capacitance" not in section:
                 raise KitError(f"{where}: missing field 'capacitance'")
-            return Open(_series(section["capacitance"], "capacitance", f"{where}.capacitance"), offset)
+            return Open(_series(section["capacitance"], "capacitance", f"{where}.capacitance", u, "capacitance"),
+                        offset, u)
         if name == "short":
             _known(section, {"inductance", "offset"}, where)
             if "inductance" not in section:
                 raise KitError(f"{where}: missing field 'inductance'")
-            return Short(_series(section["inductance"], "inductance", f"{where}.inductance"), offset)
+            return Short(_series(section["inductance"], "inductance", f"{where}.inductance", u, "inductance"),
+                         offset, u)
         if name == "load":
             _known(section, {"resistance", "inductance", "offset"}, where)
             if "resistance" not in section:
                 raise KitError(f"{where}: missing field 'resistance'")
-            return Load(_quantity(section["resistance"], "resistance", f"{where}.resistance"),
-                        _quantity(section.get("inductance", 0.0), "inductance", f"{where}.inductance"), offset)
+            return Load(_valued(section["resistance"], "resistance", f"{where}.resistance", u, "resistance"),
+                        _valued(section.get("inductance", 0.0), "inductance", f"{where}.inductance", u,
+                                "inductance"), offset, u)
         _known(section, {"offset"}, where)
-        return Thru(offset)
+        return Thru(offset, u)
 
 
 def _standard_dict(s, folder: str | None) -> dict:
     if isinstance(s, DataStandard):
         return {"file": s.path_from(folder)}
     out: dict = {}
+    u = s.uncertainty
+
+    def valued(value, unit, given):
+        text = _format(value, unit)
+        return {"value": text, "u": _format(given, unit)} if given else text
+
+    def series(values, base, key):
+        given = u.get(key, [0.0] * 4)
+        return [valued(c, _polynomial_unit(base, i), given[i]) for i, c in enumerate(values)]
+
     if isinstance(s, Open):
-        out["capacitance"] = [_format(c, _polynomial_unit("F", i)) for i, c in enumerate(s.capacitance)]
+        out["capacitance"] = series(s.capacitance, "F", "capacitance")
     elif isinstance(s, Short):
-        out["inductance"] = [_format(c, _polynomial_unit("H", i)) for i, c in enumerate(s.inductance)]
+        out["inductance"] = series(s.inductance, "H", "inductance")
     elif isinstance(s, Load):
-        out["resistance"] = _format(s.resistance, "ohm")
-        out["inductance"] = _format(s.inductance, "H")
+        out["resistance"] = valued(s.resistance, "ohm", u.get("resistance"))
+        out["inductance"] = valued(s.inductance, "H", u.get("inductance"))
     o = s.offset
-    out["offset"] = {"delay": _format(o.delay, "s"), "loss": _format(o.loss, "ohm/s"), "z0": _format(o.z0, "ohm")}
+    out["offset"] = {"delay": valued(o.delay, "s", u.get("delay")), "loss": valued(o.loss, "ohm/s", u.get("loss")),
+                     "z0": valued(o.z0, "ohm", u.get("z0"))}
     return out
 
 

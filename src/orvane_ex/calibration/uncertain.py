@@ -148,11 +148,13 @@ def _kit_directions(cal, at: dict, budget: Budget):
     """(d inputs / d coefficient [n, inputs], standard uncertainty) for every
     kit coefficient the budget gives an uncertainty, and the data standards'
     values (two real directions each)."""
-    if not cal.kit or not (budget.kit or budget.data):
+    if not cal.kit:
         return
     from .kit import CalKit
 
     z0, models = CalKit.models_of(cal.kit)
+    if not (budget.kit or budget.data or any(m is not None and m.uncertainty for m in models.values())):
+        return
     f, n = cal.f, len(cal.f)
     width = max(s.stop for s in at.values())
     column = {"open": 0, "short": 1, "load": 2}
@@ -167,7 +169,8 @@ def _kit_directions(cal, at: dict, budget: Budget):
                     _place(d, at, std_name, column, cal.method, unit * np.ones(n), cal.convention)
                     yield d, budget.data / np.sqrt(2)
             continue
-        given = budget.kit.get(std_name, {})
+        # the kit file's own uncertainties, the budget's in their place where it gives any
+        given = {**standard.uncertainty, **budget.kit.get(std_name, {})}
         if not given:
             continue
         derivatives = standard.sensitivities(f, z0)

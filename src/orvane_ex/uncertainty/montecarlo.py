@@ -182,9 +182,11 @@ def _kit_trials(cal, budget: Budget, rng) -> dict:
     from .._common.convention import in_convention
     from ..calibration.kit import CalKit
 
-    if not cal.kit or not (budget.kit or budget.data):
+    if not cal.kit:
         return {}
     z0, models = CalKit.models_of(cal.kit)
+    if not (budget.kit or budget.data or any(m is not None and m.uncertainty for m in models.values())):
+        return {}
     f, n, t = cal.f, len(cal.f), rng.trials
 
     def evaluate(standards):
@@ -202,7 +204,7 @@ def _kit_trials(cal, budget: Budget, rng) -> dict:
                 if budget.data and name != "thru":
                     dG[trial, :, k] += budget.data / np.sqrt(2) * (rng.standard_normal() + 1j * rng.standard_normal())
                 continue
-            given = budget.kit.get(name, {})
+            given = {**std.uncertainty, **budget.kit.get(name, {})}
             changes, offset = {}, {}
             for field, u in given.items():
                 if field in ("delay", "loss", "z0"):
