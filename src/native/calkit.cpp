@@ -122,6 +122,7 @@ py::object reflection(Frequencies f, const std::string& kind, std::array<double,
         py::gil_scoped_release unlocked;
         const Termination<cplx> plain{{coefficients[0], coefficients[1], coefficients[2], coefficients[3]},
                                       resistance, delay, loss, offset_z0};
+        ad::Directions carried(kParameters);
         Termination<D> seeded;
         if (sensitivities) {
             for (int i = 0; i < 4; ++i) seeded.c[i] = ad::seed<kParameters>(coefficients[i], i);
@@ -154,6 +155,7 @@ py::object offset_line(Frequencies f, double delay, double loss, double offset_z
     cplx *s = out.mutable_data(), *J = jacobian.mutable_data();
     {
         py::gil_scoped_release unlocked;
+        ad::Directions carried(3);
         for (py::ssize_t k = 0; k < n; ++k) {
             if (!sensitivities) {
                 const auto x = line_s<cplx>(delay, loss, offset_z0, fd[k], z0);

@@ -1,14 +1,14 @@
 // Forward-mode automatic differentiation over complex numbers.
 //
-// A Dual<N> carries a value and its derivatives along N directions. The
+// A Dual<N> carries a value and its derivatives along up to N directions. The
 // calibration formulas are holomorphic in their complex inputs (rational
 // functions, square roots, exponentials, logarithms) and analytic in their
 // real parameters, so one complex derivative per direction is the exact
 // first-order sensitivity: a direction may be a complex input (dz) or a real
-// parameter (dp), and d(out) = sum_k d[k] dz_k. Decisions (pivots, roots,
-// branches) are taken on values, never differentiated; weights that are
-// functions of the data (Gauss-Markov) enter as constants, as linear
-// propagation treats them.
+// parameter (dp), and d(out) = sum_k d[k] dz_k. Where a formula also takes
+// conjugates or magnitudes, the directions must be real (a complex input as
+// its real and imaginary parts: `seed_parts`). Decisions (pivots, roots,
+// branches) are taken on values, never differentiated.
 //
 // Formulas are templates over the scalar type: `cplx` runs them plainly,
 // Dual<N> runs them with their derivatives.
@@ -22,16 +22,13 @@ namespace orvane::ad {
 
 using cplx = std::complex<double>;
 
-// How many of a Dual's N directions a computation uses: the others are
-// neither cleared nor computed. Set per thread (Directions below).
-inline thread_local int active_directions = 1 << 30;
+// How many directions the duals seeded on this thread carry (set by
+// Directions; all N where none is set): every dual derived from them carries
+// as many, and a constant none, so that no loop runs over directions nobody
+// uses.
+inline thread_local int active_directions = 0;
 
-template <int N>
-inline int used() {
-    return active_directions < N ? active_directions : N;
-}
-
-// While it lives, duals of this thread carry `count` directions.
+// While it lives, duals seeded on this thread carry `count` directions.
 class Directions {
 public:
     explicit Directions(int count) : saved_(active_directions) { active_directions = count; }
@@ -47,31 +44,60 @@ template <int N>
 struct Dual {
     static constexpr int size = N;
     cplx v;
+    int n = 0;  // directions carried: 0 for a constant
     // the derivatives' real and imaginary parts apart, so that the loops over
-    // them vectorise
+    // them vectorise; only the first n are meaningful
     std::array<double, N> re, im;
 
-    Dual() : v(0.0) { clear(); }
-    Dual(cplx x) : v(x) { clear(); }    // NOLINT: a constant converts implicitly
-    Dual(double x) : v(x) { clear(); }  // NOLINT
+    Dual() : v(0.0) {}
+    Dual(cplx x) : v(x) {}    // NOLINT: a constant converts implicitly
+    Dual(double x) : v(x) {}  // NOLINT
 
-    cplx d(int k) const { return {re[k], im[k]}; }
-    void set(int k, cplx x) { re[k] = x.real(), im[k] = x.imag(); }
+    cplx d(int k) const { return k < n ? cplx(re[k], im[k]) : cplx(0.0); }
 
-    void clear() {
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) re[k] = 0.0, im[k] = 0.0;
+    // r.d = a x.d + b y.d, for complex a, b
+    static Dual combination(cplx value, cplx a, const Dual& x, cplx b, const Dual& y) {
+        if (!y.n) return scaled(value, a, x);
+        if (!x.n) return scaled(value, b, y);
+        Dual r(value);
+        r.n = x.n;
+        const double ar = a.real(), ai = a.imag(), br = b.real(), bi = b.imag();
+        for (int k = 0; k < r.n; ++k) {
+            r.re[k] = ar * x.re[k] - ai * x.im[k] + br * y.re[k] - bi * y.im[k];
+            r.im[k] = ar * x.im[k] + ai * x.re[k] + br * y.im[k] + bi * y.re[k];
+        }
+        return r;
     }
+    // r.d = a x.d
+    static Dual scaled(cplx value, cplx a, const Dual& x) {
+        Dual r(value);
+        r.n = x.n;
+        const double ar = a.real(), ai = a.imag();
+        for (int k = 0; k < r.n; ++k) {
+            r.re[k] = ar * x.re[k] - ai * x.im[k];
+            r.im[k] = ar * x.im[k] + ai * x.re[k];
+        }
+        return r;
+    }
+
     Dual& operator+=(const Dual& y) {
         v += y.v;
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) re[k] += y.re[k], im[k] += y.im[k];
+        if (!n) {
+            n = y.n;
+            for (int k = 0; k < n; ++k) re[k] = y.re[k], im[k] = y.im[k];
+        } else {
+            for (int k = 0; k < y.n; ++k) re[k] += y.re[k], im[k] += y.im[k];
+        }
         return *this;
     }
     Dual& operator-=(const Dual& y) {
         v -= y.v;
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) re[k] -= y.re[k], im[k] -= y.im[k];
+        if (!n) {
+            n = y.n;
+            for (int k = 0; k < n; ++k) re[k] = -y.re[k], im[k] = -y.im[k];
+        } else {
+            for (int k = 0; k < y.n; ++k) re[k] -= y.re[k], im[k] -= y.im[k];
+        }
         return *this;
     }
     Dual& operator*=(const Dual& y) { return *this = *this * y; }
@@ -81,33 +107,8 @@ struct Dual {
     friend Dual operator-(Dual x, const Dual& y) { return x -= y; }
     friend Dual operator-(Dual x) {
         x.v = -x.v;
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) x.re[k] = -x.re[k], x.im[k] = -x.im[k];
+        for (int k = 0; k < x.n; ++k) x.re[k] = -x.re[k], x.im[k] = -x.im[k];
         return x;
-    }
-    // r.d = a x.d + b y.d, for complex a, b
-    static Dual combination(cplx value, cplx a, const Dual& x, cplx b, const Dual& y) {
-        Dual r(Uninitialised{});
-        r.v = value;
-        const double ar = a.real(), ai = a.imag(), br = b.real(), bi = b.imag();
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) {
-            r.re[k] = ar * x.re[k] - ai * x.im[k] + br * y.re[k] - bi * y.im[k];
-            r.im[k] = ar * x.im[k] + ai * x.re[k] + br * y.im[k] + bi * y.re[k];
-        }
-        return r;
-    }
-    // r.d = a x.d
-    static Dual scaled(cplx value, cplx a, const Dual& x) {
-        Dual r(Uninitialised{});
-        r.v = value;
-        const double ar = a.real(), ai = a.imag();
-        const int n = used<N>();
-        for (int k = 0; k < n; ++k) {
-            r.re[k] = ar * x.re[k] - ai * x.im[k];
-            r.im[k] = ar * x.im[k] + ai * x.re[k];
-        }
-        return r;
     }
     friend Dual operator*(const Dual& x, const Dual& y) { return combination(x.v * y.v, y.v, x, x.v, y); }
     friend Dual operator/(const Dual& x, const Dual& y) {
@@ -135,9 +136,6 @@ struct Dual {
     friend Dual operator*(double c, const Dual& x) { return x * cplx(c); }
     friend Dual operator/(const Dual& x, double c) { return x / cplx(c); }
     friend Dual operator/(double c, const Dual& y) { return cplx(c) / y; }
-
-    struct Uninitialised {};
-    explicit Dual(Uninitialised) {}
 };
 
 // The value a decision is taken on.
@@ -175,25 +173,27 @@ template <int N> Dual<N> log(const Dual<N>& x) { return chain(x, log(x.v), 1.0 /
 inline cplx conj(cplx x) { return std::conj(x); }
 template <int N> Dual<N> conj(Dual<N> x) {
     x.v = std::conj(x.v);
-    const int n = used<N>();
-    for (int k = 0; k < n; ++k) x.im[k] = -x.im[k];
+    for (int k = 0; k < x.n; ++k) x.im[k] = -x.im[k];
     return x;
 }
 inline cplx norm(cplx x) { return std::norm(x); }
 template <int N> Dual<N> norm(const Dual<N>& x) { return x * conj(x); }
 
-// x seeded as direction k (its derivative along k is 1).
+// x seeded as direction k (its derivative along k is `direction`), carrying
+// the thread's active directions.
 template <int N> Dual<N> seed(cplx x, int k, cplx direction = 1.0) {
     Dual<N> r(x);
-    if (k >= 0 && k < used<N>()) r.set(k, direction);
+    r.n = active_directions > 0 && active_directions < N ? active_directions : N;
+    for (int i = 0; i < r.n; ++i) r.re[i] = 0.0, r.im[i] = 0.0;
+    if (k >= 0 && k < r.n) r.re[k] = direction.real(), r.im[k] = direction.imag();
     return r;
 }
 
 // A complex input as two real directions, k (its real part) and k + 1 (its
 // imaginary part).
 template <int N> Dual<N> seed_parts(cplx x, int k) {
-    Dual<N> r(x);
-    if (k >= 0 && k + 1 < used<N>()) r.set(k, 1.0), r.set(k + 1, cplx(0.0, 1.0));
+    Dual<N> r = seed<N>(x, k);
+    if (k + 1 < r.n) r.im[k + 1] = 1.0;
     return r;
 }
 

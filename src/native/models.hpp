@@ -91,11 +91,11 @@ V4<S> adapter1(const V3<S>& x) { return {-x[2], x[0], -x[1], S(1.0)}; }
 template <class S>
 V4<S> adapter2(const V3<S>& y) { return {-y[2], y[1], -y[0], S(1.0)}; }
 
-// get8TermModel: q = sign(Re Q00) sqrt(det Q), Q = A (Tt (B inv(Tmt))).
+// get8TermModel from both ports' one-port terms x, y: q = sign(Re Q00)
+// sqrt(det Q), Q = A (Tt (B inv(Tmt))).
 template <class S>
-EightTerm<S> eight_term(const V3<S>& G1, const V3<S>& Gm1, const V3<S>& G2, const V3<S>& Gm2, const V4<S>& T,
-                        const V4<S>& Tm) {
-    const V4<S> A = adapter1(one_port(G1, Gm1)), B = adapter2(one_port(G2, Gm2));
+EightTerm<S> eight_term(const V3<S>& x, const V3<S>& y, const V4<S>& T, const V4<S>& Tm) {
+    const V4<S> A = adapter1(x), B = adapter2(y);
     const V4<S> Q = mul(A, mul(s2t(T), mul(B, inverse(s2t(Tm)))));
     const double s = value(Q[0]).real() > 0 ? 1.0 : value(Q[0]).real() < 0 ? -1.0 : 0.0;
     return {A, B, s * ad::sqrt(det(Q))};
@@ -104,9 +104,8 @@ EightTerm<S> eight_term(const V3<S>& G1, const V3<S>& Gm1, const V3<S>& G2, cons
 // The unknown thru's adapters with q = sign sqrt(det A det B / det Tmt), the
 // sign chosen beforehand (from the data).
 template <class S>
-EightTerm<S> unknown_thru(const V3<S>& G1, const V3<S>& Gm1, const V3<S>& G2, const V3<S>& Gm2, const V4<S>& Tm,
-                          double sign) {
-    const V4<S> A = adapter1(one_port(G1, Gm1)), B = adapter2(one_port(G2, Gm2));
+EightTerm<S> unknown_thru(const V3<S>& x, const V3<S>& y, const V4<S>& Tm, double sign) {
+    const V4<S> A = adapter1(x), B = adapter2(y);
     return {A, B, sign * ad::sqrt(det(A) * det(B) / det(s2t(Tm)))};
 }
 
@@ -118,12 +117,11 @@ V4<S> correct_eight_term(const V4<S>& Sm, const EightTerm<S>& m) {
     return t2s(t);
 }
 
-// get12TermModel: fwd e00 e11 e10e01 e10e32 e22 e30, rev ep33 ep22 ep23ep32
-// ep23ep01 ep11 ep03.
+// get12TermModel from both ports' one-port terms x, y: fwd e00 e11 e10e01
+// e10e32 e22 e30, rev ep33 ep22 ep23ep32 ep23ep01 ep11 ep03.
 template <class S>
-std::array<S, 12> twelve_term(const V3<S>& G1, const V3<S>& Gm1, const V3<S>& G2, const V3<S>& Gm2, const V4<S>& T,
-                              const V4<S>& Tm, const S& e30, const S& ep03) {
-    const V3<S> x = one_port(G1, Gm1), y = one_port(G2, Gm2);
+std::array<S, 12> twelve_term(const V3<S>& x, const V3<S>& y, const V4<S>& T, const V4<S>& Tm, const S& e30,
+                              const S& ep03) {
     const S e00 = x[0], e11 = x[1], ep33 = y[0], ep22 = y[1];
     const S e10e01 = e00 * e11 - x[2], ep23ep32 = ep33 * ep22 - y[2];
     const S dT = det(T);

@@ -52,6 +52,27 @@ void store(cplx* values, cplx* jacobian, py::ssize_t k, int inputs, const std::a
     }
 }
 
+// One port's one-port terms with their derivatives to its six inputs (its
+// actual then measured Open, Short, Load), placed at `offset` among the
+// model's `total` directions.
+models::V3<Dual<24>> port_terms(const cplx* G, const cplx* Gm, py::ssize_t k, int offset, int total) {
+    models::V3<Dual<6>> x;
+    {
+        ad::Directions carried(6);
+        Seeder<6> s{k};
+        const auto g = s.take<3>(G);
+        x = models::one_port(g, s.take<3>(Gm));
+    }
+    models::V3<Dual<24>> out;
+    for (int i = 0; i < 3; ++i) {
+        out[i] = Dual<24>(x[i].v);
+        out[i].n = total;
+        for (int j = 0; j < total; ++j) out[i].re[j] = 0.0, out[i].im[j] = 0.0;
+        for (int j = 0; j < x[i].n; ++j) out[i].re[offset + j] = x[i].re[j], out[i].im[offset + j] = x[i].im[j];
+    }
+    return out;
+}
+
 template <class S>
 std::array<S, 7> flat(const models::EightTerm<S>& m) {
     return {m.A[0], m.A[1], m.A[2], m.B[0], m.B[1], m.B[2], m.q};
@@ -61,7 +82,7 @@ std::array<S, 7> flat(const models::EightTerm<S>& m) {
 py::tuple model_sensitivities(const std::string& model, Complex G1, Complex Gm1, Complex G2, Complex Gm2, Complex T,
                               Complex Tm, std::optional<Complex> isolation, std::optional<Real> sign) {
     const py::ssize_t n = Gm1.shape(0);
-    constexpr int N = 24;
+    constexpr int N = 24;  // the most inputs of a model: the twelve-term's 22
     int inputs = 0;
     size_t terms = 0;
     if (model == "one-port") {
@@ -92,30 +113,39 @@ py::tuple model_sensitivities(const std::string& model, Complex G1, Complex Gm1,
     {
         py::gil_scoped_release unlocked;
         FpHold hold;
-        ad::Directions carried(inputs);
         for (py::ssize_t k = 0; k < n; ++k) {
-            Seeder<N> s{k};
             if (model == "one-port") {
+                ad::Directions carried(6);
+                Seeder<6> s{k};
                 const auto G = s.take<3>(g1);
                 store(v, J, k, inputs, models::one_port(G, s.take<3>(m1)));
-            } else if (model == "response") {
+                continue;
+            }
+            if (model == "response") {
+                ad::Directions carried(inputs);
+                Seeder<12> s{k};
                 const auto a = s.take<1>(g1), am = s.take<1>(m1), b = s.take<1>(g2), bm = s.take<1>(m2);
                 const auto TT = s.take<4>(t);
                 store(v, J, k, inputs, models::response(a[0], am[0], b[0], bm[0], TT, s.take<4>(tm)));
+                continue;
+            }
+            // each port's one-port terms on its own six inputs, then carried
+            // into all the model's directions for the thru's part
+            const auto x = port_terms(g1, m1, k, 0, inputs), y = port_terms(g2, m2, k, 6, inputs);
+            ad::Directions carried(inputs);
+            Seeder<N> s{k};
+            s.next = 12;
+            if (model == "unknown-thru") {
+                store(v, J, k, inputs, flat(models::unknown_thru(x, y, s.take<4>(tm), sg[k])));
+                continue;
+            }
+            const auto TT = s.take<4>(t), TM = s.take<4>(tm);
+            if (model == "eight-term") {
+                store(v, J, k, inputs, flat(models::eight_term(x, y, TT, TM)));
             } else {
-                const auto a = s.take<3>(g1), am = s.take<3>(m1), b = s.take<3>(g2), bm = s.take<3>(m2);
-                if (model == "unknown-thru") {
-                    store(v, J, k, inputs, flat(models::unknown_thru(a, am, b, bm, s.take<4>(tm), sg[k])));
-                    continue;
-                }
-                const auto TT = s.take<4>(t), TM = s.take<4>(tm);
-                if (model == "eight-term") {
-                    store(v, J, k, inputs, flat(models::eight_term(a, am, b, bm, TT, TM)));
-                } else {
-                    Dual<N> e30(0.0), ep03(0.0);
-                    if (iso) e30 = ad::seed<N>(iso[4 * k + 2], s.next++), ep03 = ad::seed<N>(iso[4 * k + 1], s.next++);
-                    store(v, J, k, inputs, models::twelve_term(a, am, b, bm, TT, TM, e30, ep03));
-                }
+                Dual<N> e30(0.0), ep03(0.0);
+                if (iso) e30 = ad::seed<N>(iso[4 * k + 2], s.next++), ep03 = ad::seed<N>(iso[4 * k + 1], s.next++);
+                store(v, J, k, inputs, models::twelve_term(x, y, TT, TM, e30, ep03));
             }
         }
     }

@@ -232,10 +232,16 @@ class Calibration:
         order the native correction takes them."""
         raise NotImplementedError(f"no uncertainty propagation for a {self.method} calibration")
 
+    def term_factors(self, budget, left=None) -> dict:
+        """{influence: factor F [n, 2K, r]} of the covariance F F^T of
+        `term_vector`'s real and imaginary parts from an uncertainty budget;
+        with `left` [n, m, K], of the quantities it derives from the terms."""
+        raise NotImplementedError(f"no uncertainty propagation for a {self.method} calibration")
+
     def term_covariance(self, budget) -> dict:
         """{influence: covariance [n, 2K, 2K]} of `term_vector`'s real and
         imaginary parts from an uncertainty budget."""
-        raise NotImplementedError(f"no uncertainty propagation for a {self.method} calibration")
+        return {name: F @ np.swapaxes(F, 1, 2) for name, F in self.term_factors(budget).items()}
 
     def with_uncertainty(self, budget) -> "Calibration":
         """This calibration keeping the covariance of its error terms from

@@ -148,10 +148,10 @@ class _KitMethod:
         G, T, kit_dict = _actual(f, kit, ideal, convention)
         return cls._from_actual(f, m, G, T, kit=kit_dict, notes=notes, convention=convention, **options)
 
-    def term_covariance(self, budget) -> dict:
+    def term_factors(self, budget, left=None) -> dict:
         from . import uncertain
 
-        return uncertain.solt_term_covariance(self, budget)
+        return uncertain.solt_term_factors(self, budget, left)
 
 
 @register

@@ -113,10 +113,10 @@ class _LineMethod:
             return trl(f, m["thru"], m["reflect"], lines[0], line_length=line_lengths[0], **kw)
         return multiline_trl(f, m["thru"], m["reflect"], lines, line_lengths=line_lengths, **kw)
 
-    def term_covariance(self, budget) -> dict:
+    def term_factors(self, budget, left=None) -> dict:
         from . import uncertain
 
-        return uncertain.trl_term_covariance(self, budget)
+        return uncertain.trl_term_factors(self, budget, left)
 
 
 def _switch_file(path, f) -> tuple:

@@ -107,17 +107,22 @@ def _slices(model: str, v: dict) -> dict:
     return out
 
 
-def solt_term_covariance(cal, budget: Budget) -> dict:
-    """{influence: covariance [n, 2K, 2K] of the model's error terms}."""
+def solt_term_factors(cal, budget: Budget, left=None) -> dict:
+    """{influence: factor [n, 2K, r] of the covariance of the model's error
+    terms (the covariance is F F^T)}; with `left` [n, m, K] (complex, the
+    derivatives of something to the terms), the factors of that instead,
+    [n, 2m, r]: far cheaper than the terms' own when m < K."""
     f, n = cal.f, len(cal.f)
     v = _solt_values(cal)
     J = _solt_jacobian(cal, v)                       # [n, K, inputs], along complex inputs
+    if left is not None:
+        J = left @ J
     Jr = linear.complex_block(J)
     at = _slices(cal.method, v)
     out: dict = {}
 
-    def add(name, cov):
-        out[name] = out.get(name, 0) + cov
+    def add(name, F):
+        out[name] = np.concatenate([out[name], F], axis=2) if name in out else F
 
     # the standards' readings
     for name in MEASURED:
@@ -136,7 +141,9 @@ def solt_term_covariance(cal, budget: Budget) -> dict:
         repeat[:, at["T"].start] = u1 ** 2                     # the thru's S11 at port 1
         repeat[:, at["T"].start + 3] = u2 ** 2                 # its S22 at port 2
     if repeat.any():
-        add("connector", linear.of_readings(Jr, linear.circular(repeat)))
+        keep = np.flatnonzero(repeat.any(axis=0))
+        cols = np.stack([2 * keep, 2 * keep + 1], axis=1).ravel()
+        add("connector", linear.of_readings(Jr[:, :, cols], linear.circular(repeat[:, keep])))
     # the kit's coefficients: each moves its standard's actual value on both ports alike
     for direction, u in _kit_directions(cal, at, budget):
         col = linear.real_column(np.einsum("nki,ni->nk", J, direction)[:, :, None])
@@ -201,8 +208,9 @@ def _place(d, at, std_name, column, method, dvalue, convention):
 
 # -- TRL ----------------------------------------------------------------------------------
 
-def trl_term_covariance(cal, budget: Budget) -> dict:
-    """{influence: covariance [n, 14, 14] of A11 A12 A21 B11 B12 B21 q}."""
+def trl_term_factors(cal, budget: Budget, left=None) -> dict:
+    """{influence: factor [n, 14, r] of the covariance of A11 A12 A21 B11
+    B12 B21 q}; with `left`, as for `solt_term_factors`."""
     from .base import unterminate
 
     f, n = cal.f, len(cal.f)
@@ -230,10 +238,12 @@ def trl_term_covariance(cal, budget: Budget) -> dict:
         J[:, :, 1:base:2] *= -1
         J[:, :, base + 1:base + 4:2] *= -1
     J = J[:, :7]                                          # the error terms
+    if left is not None:
+        J = left @ J
     out: dict = {}
 
-    def add(name, cov):
-        out[name] = out.get(name, 0) + cov
+    def add(name, F):
+        out[name] = np.concatenate([out[name], F], axis=2) if name in out else F
 
     # readings of every standard, through the switch correction where there is one
     for index, (name, x) in enumerate(zip(names, raw)):
@@ -312,14 +322,14 @@ def _unterminate_jacobian(S, gf, gr) -> np.ndarray:
     return out
 
 
-def _impedance(cal, J, result, count, n, u, flip):
+def _impedance(cal, J, result, count, n, u, flip) -> np.ndarray:
     """Each line's characteristic impedance off the reference by a relative
     u: it reflects (u/2)(1 - e^{-2 gamma l}) at both ends; what the
     measurement of it then moves, through the solved error boxes."""
     g = result["gamma"]
     p = cal.parameters
     A, B, q = result["A"], result["B"], result["q"]
-    total = 0
+    columns = []
     for i, length in enumerate(p["line_lengths"]):
         D = length - p["thru_length"] - 2 * p["ref_plane"]
         e = np.exp(-g * D)
@@ -337,8 +347,8 @@ def _impedance(cal, J, result, count, n, u, flip):
             dS = np.conj(dS)
         col = sum(Jline[:, :, 2 * j] * dS[:, j].real[:, None] + Jline[:, :, 2 * j + 1] * dS[:, j].imag[:, None]
                   for j in range(4))
-        total = total + linear.scaled(_realise(col[:, :, None]), np.full((n, 1), u))
-    return total
+        columns.append(linear.scaled(_realise(col[:, :, None]), u))
+    return np.concatenate(columns, axis=2)
 
 
 def _t2s_derivative(M, dM) -> np.ndarray:
@@ -390,13 +400,17 @@ def corrected(cal, Sm: np.ndarray, budget: Budget | None) -> UncertainS:
     def add(name, cov):
         parts[name] = parts.get(name, 0) + cov
 
-    terms = cal.uncertainty or (cal.term_covariance(budget) if budget is not None else {})
-    for name, cov in terms.items():
-        add(f"{name} (calibration)", linear.sandwich(Jtr, cov))
+    if cal.uncertainty:
+        for name, cov in cal.uncertainty.items():
+            add(f"{name} (calibration)", linear.sandwich(Jtr, cov))
+    elif budget is not None:
+        # straight to the corrected values: the inputs' factors moved by the model and the correction at once
+        for name, F in cal.term_factors(budget, left=Jt).items():
+            add(f"{name} (calibration)", linear.gram(F))
     if budget is not None:
         readings = S4.reshape(n, 4)[:, keep]
         for name, C in _reading_parts(readings, f, budget).items():
-            add(f"{name} (device)", linear.of_readings(Jmr, C))
+            add(f"{name} (device)", linear.gram(linear.of_readings(Jmr, C)))
         u1, u2 = budget.connector
         if u1 or u2:
             size = 2 * len(keep)
@@ -411,8 +425,7 @@ def corrected(cal, Sm: np.ndarray, budget: Budget | None) -> UncertainS:
             if not any(a or b for a, b in units):
                 continue
             moves = linear.stability(directivity, S4, units)[:, keep]              # [n, k, 4] complex
-            cols = linear.real_column(np.einsum("nij,njd->nid", Jm, moves))
-            add(name, linear.scaled(cols, np.ones((n, 4))))
+            add(name, linear.gram(linear.real_column(np.einsum("nij,njd->nid", Jm, moves))))
     # the values as apply gives them (the sensitivities' own evaluation rounds otherwise)
     shaped = cal.apply(Sm)
     size = 2 * len(keep)

@@ -35,14 +35,35 @@ def real_column(J: np.ndarray) -> np.ndarray:
 
 def sandwich(J: np.ndarray, C: np.ndarray) -> np.ndarray:
     """J C J^T per point: J [n, a, b], C [n, b, b] -> [n, a, a]."""
-    return np.einsum("nab,nbc,ndc->nad", J, C, J, optimize=True)
+    return J @ C @ np.swapaxes(J, 1, 2)
 
 
-def scaled(J: np.ndarray, u: np.ndarray) -> np.ndarray:
-    """J diag(u^2) J^T per point, for independent real inputs of standard
-    uncertainties u [n, b] (or [b])."""
-    Ju = J * np.asarray(u)[..., None, :] if np.ndim(u) > 1 else J * np.asarray(u)
-    return np.einsum("nab,ndb->nad", Ju, Ju, optimize=True)
+def gram(F: np.ndarray) -> np.ndarray:
+    """F F^T per point: the covariance an influence of factor F [n, a, r] gives."""
+    return F @ np.swapaxes(F, 1, 2)
+
+
+# Influences are kept as factors F (covariance F F^T): a factor moves through a
+# Jacobian J as J F, so that an influence on many inputs costs one product.
+
+def scaled(J: np.ndarray, u) -> np.ndarray:
+    """The factor of independent real inputs of standard uncertainties u [n, b]
+    (or [b], or a number) moved by J [n, a, b]."""
+    u = np.asarray(u, float)
+    return J * (u[:, None, :] if u.ndim == 2 else u)
+
+
+def root(C: np.ndarray) -> np.ndarray:
+    """L [..., 2, 2] with L L^T = C for covariances C [..., 2, 2]: Cholesky,
+    in closed form (a zero variance allowed)."""
+    a, b, c = C[..., 0, 0], C[..., 0, 1], C[..., 1, 1]
+    l00 = np.sqrt(np.maximum(a, 0))
+    safe = np.where(l00 > 0, l00, 1.0)
+    l10 = np.where(l00 > 0, b / safe, 0.0)
+    L = np.zeros(C.shape)
+    L[..., 0, 0], L[..., 1, 0] = l00, l10
+    L[..., 1, 1] = np.sqrt(np.maximum(c - l10 ** 2, 0))
+    return L
 
 
 def circular(variance) -> np.ndarray:
@@ -72,12 +93,17 @@ def reading(S: np.ndarray, f: np.ndarray, budget: Budget) -> np.ndarray:
 
 
 def of_readings(J: np.ndarray, C: np.ndarray) -> np.ndarray:
-    """sum_i J_i C_i J_i^T: J [n, a, 2k] real along k complex readings
-    (their real and imaginary parts), C [n, k, 2, 2] their covariances."""
+    """The factor [n, a, 2k] of k independent complex readings of
+    covariances C [n, k, 2, 2], moved by J [n, a, 2k] real along their real
+    and imaginary parts."""
     n, a, _ = J.shape
     k = C.shape[1]
+    L = root(C)[:, None]                                         # [n, 1, k, 2, 2]
     Jk = J.reshape(n, a, k, 2)
-    return np.einsum("nakx,nkxy,nbky->nab", Jk, C, Jk, optimize=True)
+    F = np.empty((n, a, k, 2))
+    F[..., 0] = Jk[..., 0] * L[..., 0, 0] + Jk[..., 1] * L[..., 1, 0]
+    F[..., 1] = Jk[..., 1] * L[..., 1, 1]                       # L[0, 1] is zero
+    return F.reshape(n, a, 2 * k)
 
 
 def stability(directivity: np.ndarray, Sm: np.ndarray, ports) -> np.ndarray:
