@@ -126,5 +126,43 @@ def lines(method, seed=1, n=41, f=(1e9, 20e9)):
     return Scenario(method, f, measured, {"line_lengths": lengths, "er_est": 3.2}, embed(D), D, embed)
 
 
+def onwafer(method, seed=1, n=41, f=(1e9, 110e9)):
+    """An impedance standard substrate behind random probes: a 1 ps thru (TRM:
+    a zero-length one), a 4 fF open, a 5 pH short, a match of 50.4 ohm and
+    3 pH; LRRM fits the match's inductance."""
+    rng = _rng(seed)
+    f = np.linspace(*f, n)
+    X, Y = _box(rng, n), _box(rng, n)
+    w, z0 = 2 * np.pi * f, 50.0
+    delay = 0.0 if method == "trm" else 1e-12
+    thru = np.zeros((n, 2, 2), complex)
+    thru[:, 0, 1] = thru[:, 1, 0] = np.exp(-1j * w * delay)
+    R, L = 50.4, 3e-12
+    match = (R + 1j * w * L - z0) / (R + 1j * w * L + z0)
+    open_ = (1 - 1j * w * 4e-15 * z0) / (1 + 1j * w * 4e-15 * z0)
+    short = (1j * w * 5e-12 - z0) / (1j * w * 5e-12 + z0)
+
+    def both(G):
+        S = np.zeros((n, 2, 2), complex)
+        S[:, 0, 0] = S[:, 1, 1] = G
+        return S
+
+    def embed(S):
+        return cascade(X, S, Y)
+
+    measured = {"thru": embed(thru), "short": embed(both(short)), "open": embed(both(open_))}
+    options = {"resistance": R} if method == "lrrm" else {"resistance": R, "inductance": L}
+    if method != "trm":
+        options["thru_delay"] = delay
+    if method == "lrrm":
+        measured["match"] = reflection(X, match)
+    else:
+        measured = {"thru": measured["thru"], "reflect": measured["short"], "match": embed(both(match))}
+    D = _device(rng, n)
+    return Scenario(method, f, measured, options, embed(D), D, embed)
+
+
 def scenario(method, seed=1, **kw):
+    if method in ("lrm", "lrrm", "trm"):
+        return onwafer(method, seed, **kw)
     return lines(method, seed, **kw) if method in ("trl", "multiline-trl") else coaxial(method, seed, **kw)

@@ -15,7 +15,8 @@ from orvane_ex.calibration.skrf_bridge import from_skrf
 from orvane_ex.files import touchstone
 from scenarios import scenario
 
-pytestmark = pytest.mark.filterwarnings("ignore::orvane_ex.trl.TRLConditionWarning")
+pytestmark = [pytest.mark.filterwarnings("ignore::orvane_ex.trl.TRLConditionWarning"),
+              pytest.mark.filterwarnings("error::orvane_ex.calibration.lrm.OnWaferWarning")]
 
 
 @pytest.fixture(params=sorted(METHODS))
@@ -26,8 +27,8 @@ def built(request):
 
 
 def test_every_method_has_a_scenario():
-    assert sorted(METHODS) == ["eight-term", "multiline-trl", "one-port", "response", "trl", "twelve-term",
-                               "unknown-thru"]
+    assert sorted(METHODS) == ["eight-term", "lrm", "lrrm", "multiline-trl", "one-port", "response", "trl", "trm",
+                               "twelve-term", "unknown-thru"]
 
 
 def test_correcting_the_measurement_of_a_known_device_gives_it_back(built):
@@ -108,7 +109,7 @@ def test_scikit_rf_holding_the_same_terms_corrects_and_embeds_alike(built):
 def test_exported_error_boxes_re_embed_the_device(built, tmp_path):
     s, cal = built
     boxes = cal.error_networks()
-    if s.method in ("eight-term", "unknown-thru", "trl", "multiline-trl"):
+    if s.method in ("eight-term", "unknown-thru", "trl", "multiline-trl", "lrm", "lrrm", "trm"):
         freq = skrf.Frequency.from_f(s.f, unit="Hz")
         chain = boxes["port1"] ** skrf.Network(frequency=freq, s=s.device) ** boxes["port2"]
         # e10 = e01 and e23 = e32 are a choice: the chain's transmission follows q, its reflections exactly

@@ -450,7 +450,7 @@ METHODS: dict[str, type[Calibration]] = {}
 
 # The modules whose classes register themselves: load() imports them all, so
 # that every method is known without the caller importing anything first.
-METHOD_MODULES = ("solt", "trl")
+METHOD_MODULES = ("solt", "trl", "lrm")
 
 
 def register(cls):
