@@ -3,8 +3,9 @@
 derivatives (`cal.with_uncertainty(budget)`, `cal.apply(Sm, budget=...)`),
 Monte Carlo over the same budget (`monte_carlo`), and corrected values with
 their covariance (`UncertainS`)."""
-from .budget import Budget, BudgetError, Noise, PortStability, Profile, TRLBudget
+from .budget import Budget, BudgetError, Noise, OnWaferBudget, PortStability, Profile, TRLBudget
 from .montecarlo import monte_carlo
 from .result import UncertainS
 
-__all__ = ["Budget", "BudgetError", "Noise", "PortStability", "Profile", "TRLBudget", "UncertainS", "monte_carlo"]
+__all__ = ["Budget", "BudgetError", "Noise", "OnWaferBudget", "PortStability", "Profile", "TRLBudget", "UncertainS",
+           "monte_carlo"]

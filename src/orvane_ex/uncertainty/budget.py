@@ -20,6 +20,19 @@ Influences, each optional:
 - ``trl``: line length, line-to-line variation of the effective
   permittivity and of the characteristic impedance (relative), and the
   reflect's asymmetry between the ports.
+- ``onwafer``: LRM, TRM and LRRM's own: the match's resistance
+  (``match_resistance``, ohm) and inductance (``match_inductance``, H; where
+  it is given, not fitted), the thru's delay (``thru_delay``, s), the
+  reflects' asymmetry between the ports (``reflect_asymmetry``, relative,
+  circular) and the |Gamma| LRRM takes its lossless reflect to have
+  (``reflect_magnitude``)::
+
+      [onwafer]
+      match_resistance = "0.2 ohm"
+      match_inductance = "1 pH"
+      thru_delay = "0.05 ps"
+      reflect_asymmetry = 0.005
+      reflect_magnitude = 0.003
 """
 from __future__ import annotations
 
@@ -34,7 +47,7 @@ import numpy as np
 from .._common.atomic import written_whole
 from .._common.units import UnitError, quantity
 
-__all__ = ["Budget", "Noise", "PortStability", "TRLBudget", "BudgetError", "Profile"]
+__all__ = ["Budget", "Noise", "PortStability", "TRLBudget", "OnWaferBudget", "BudgetError", "Profile"]
 
 FORMAT = 1
 _DEG = math.pi / 180
@@ -104,6 +117,24 @@ class TRLBudget:
 
 
 @dataclasses.dataclass(frozen=True)
+class OnWaferBudget:
+    """LRM, TRM and LRRM's own influences: the match's resistance (ohm) and
+    inductance (H, where it is given), the thru's delay (s), the reflects'
+    asymmetry (each's port-2 value over its port-1 value, minus 1:
+    circular) and LRRM's lossless reflect's |Gamma|."""
+
+    match_resistance: float = 0.0
+    match_inductance: float = 0.0
+    thru_delay: float = 0.0
+    reflect_asymmetry: float = 0.0
+    reflect_magnitude: float = 0.0
+
+
+_ONWAFER_FIELDS = {"match_resistance": ("ohm", "a resistance"), "match_inductance": ("H", "an inductance"),
+                   "thru_delay": ("s", "a delay"), "reflect_asymmetry": ("", ""), "reflect_magnitude": ("", "")}
+
+
+@dataclasses.dataclass(frozen=True)
 class Budget:
     """Standard uncertainties of a measurement's influences (see the module)."""
 
@@ -116,6 +147,7 @@ class Budget:
     cable: tuple = (PortStability(), PortStability())
     drift: tuple = (PortStability(), PortStability())
     trl: TRLBudget = TRLBudget()
+    onwafer: OnWaferBudget = OnWaferBudget()
 
     # -- files ---------------------------------------------------------------
 
@@ -163,6 +195,7 @@ class Budget:
         out["cable"] = {"port1": stability(self.cable[0]), "port2": stability(self.cable[1])}
         out["drift"] = {"port1": stability(self.drift[0]), "port2": stability(self.drift[1])}
         out["trl"] = dataclasses.asdict(self.trl)
+        out["onwafer"] = dataclasses.asdict(self.onwafer)
         return out
 
     def save(self, path) -> None:
@@ -302,7 +335,8 @@ def _kit(section: dict, where: str) -> tuple[dict, float]:
 
 
 def _parse(data: dict, where: str) -> Budget:
-    _known(data, {"format", "name", "noise", "linearity", "kit", "connector", "cable", "drift", "trl"}, where)
+    _known(data, {"format", "name", "noise", "linearity", "kit", "connector", "cable", "drift", "trl", "onwafer"},
+           where)
     if data.get("format", FORMAT) != FORMAT:
         raise BudgetError(f"{where}: budget format {data['format']!r}; this version reads format {FORMAT}")
     name = data.get("name", "")
@@ -333,4 +367,9 @@ def _parse(data: dict, where: str) -> Budget:
                               _number(t.get("eps_eff", 0), f"{where}.trl.eps_eff"),
                               _number(t.get("impedance", 0), f"{where}.trl.impedance"),
                               _number(t.get("reflect_asymmetry", 0), f"{where}.trl.reflect_asymmetry"))
+    if "onwafer" in data:
+        o = data["onwafer"]
+        _known(o, set(_ONWAFER_FIELDS), f"{where}.onwafer")
+        kw["onwafer"] = OnWaferBudget(**{field: _number(o.get(field, 0), f"{where}.onwafer.{field}", unit, what)
+                                         for field, (unit, what) in _ONWAFER_FIELDS.items()})
     return Budget(**kw)

@@ -48,8 +48,8 @@ def monte_carlo(cal, Sm, budget: Budget, *, trials: int = 1000, seed: int = 0, b
     """The corrected measurement Sm (as `cal.apply(Sm, budget=budget)` takes
     it) with the covariance of `trials` Monte Carlo trials over `budget`:
     the standards' readings, the kit's coefficients, the connections, the
-    device's reading, connections, cables and drift, and TRL's own
-    influences, drawn independently in each trial."""
+    device's reading, connections, cables and drift, and TRL's, LRM's and
+    LRRM's own influences, drawn independently in each trial."""
     from ..calibration import uncertain
 
     Sm = np.asarray(Sm, complex)
@@ -64,6 +64,8 @@ def monte_carlo(cal, Sm, budget: Budget, *, trials: int = 1000, seed: int = 0, b
         source.trials = min(batch, trials - done)
         if cal.SENSITIVITY_MODEL == "eight-term" and cal.method in ("trl", "multiline-trl"):
             samples.append(_trl_trials(cal, Sm, budget, source))
+        elif cal.method in ("lrm", "trm", "lrrm"):
+            samples.append(_onwafer_trials(cal, Sm, budget, source))
         else:
             samples.append(_solt_trials(cal, Sm, budget, source, uncertain))
         done += source.trials
@@ -350,3 +352,78 @@ def _perturbed_standards(eng, A, B, q, cal, tb, rng):
         shifted[:, 1, 1] = eng[1][:, 1, 1] + read(gamma * (1 + delta)) - read(gamma)
         out[1] = shifted
     return out
+
+
+def _onwafer_trials(cal, Sm, budget: Budget, rng) -> np.ndarray:
+    """LRM, TRM and LRRM solved again in each trial: every standard's
+    readings drawn, each connection's and the reflects' asymmetry moving
+    their actual values (read through the calibration's own error boxes),
+    the match's resistance and inductance, the thru's delay and LRRM's
+    lossless |Gamma| drawn; LRRM's inductance fitted again."""
+    from .. import hidden
+    from .._common.convention import in_convention
+    from ..calibration.base import unterminate
+    from ..calibration.lrm_uncertain import embed, one_port_standards, reading_maps
+
+    f, n, p = cal.f, len(cal.f), cal.parameters
+    switch = (cal.terms["switch_f"], cal.terms["switch_r"]) if "switch_f" in cal.terms else None
+    names = [s.name for s in cal.STANDARDS]
+    raw = {k: np.asarray(cal.standards[k], complex) for k in names}
+    nominal = cal.solver_inputs()
+    ob, (u1, u2) = budget.onwafer, budget.connector
+    fitted = cal.method == "lrrm" and p["fitted"]
+    # the calibration's own error boxes and standards, e^{jwt}, to move actual values through
+    A, B, q = (in_convention(np.asarray(cal.terms[k], complex), cal.convention) for k in "ABq")
+    port1, port2, _ = reading_maps(A, B)
+    actual = [(name, port, in_convention(np.asarray(G, complex), cal.convention))
+              for name, port, G in one_port_standards(cal)]
+    T = nominal["thru_standard"]
+    device = _device(cal, Sm, budget, rng)
+    out = []
+    for trial in range(rng.trials):
+        inputs = dict(nominal)
+        for name, x in raw.items():
+            noisy = _noisy(_Single(rng), x, f, budget)[0]
+            if noisy.ndim == 3 and name != "thru":        # one-port standards on both ports: S21, S12 not read
+                noisy[:, 0, 1], noisy[:, 1, 0] = x[:, 0, 1], x[:, 1, 0]
+            if switch is not None and noisy.ndim == 3:
+                noisy = unterminate(noisy, *switch)
+            inputs[name] = in_convention(noisy, cal.convention)
+        for name, port, G in actual:
+            u = u1 if port == 1 else u2
+            moved = G
+            if u:
+                moved = moved + _circular(_Single(rng), (n,), u)[0]
+            if ob.reflect_asymmetry and port == 2 and name != "match":
+                moved = moved * (1 + _circular(_Single(rng), (n,), ob.reflect_asymmetry)[0])
+            if moved is G:
+                continue
+            read = port1 if port == 1 else port2
+            x = inputs[name].copy()
+            if x.ndim == 1:
+                x = x + read(moved) - read(G)
+            else:
+                x[:, port - 1, port - 1] += read(moved) - read(G)
+            inputs[name] = x
+        if u1 or u2:
+            moved = T.copy()
+            moved[:, 0, 0] += _circular(_Single(rng), (n,), u1)[0]
+            moved[:, 1, 1] += _circular(_Single(rng), (n,), u2)[0]
+            inputs["thru"] = inputs["thru"] + embed(A, B, q, moved) - embed(A, B, q, T)
+        draws = {}
+        if ob.match_resistance:
+            draws["resistance"] = p["resistance"] + ob.match_resistance * rng.standard_normal()
+        if ob.match_inductance and not fitted:
+            draws["inductance"] = p["inductance"] + ob.match_inductance * rng.standard_normal()
+        if ob.thru_delay and p.get("thru_delay") is not None:
+            draws["thru_delay"] = p["thru_delay"] + ob.thru_delay * rng.standard_normal()
+        if ob.reflect_magnitude and fitted:
+            draws["magnitude"] = p["magnitude"] + ob.reflect_magnitude * rng.standard_normal()
+        res = cal.solve(inputs, **draws)
+        dut = device[trial]
+        dut = unterminate(dut, *switch) if switch else dut
+        S = hidden.correct8Term(in_convention(dut, cal.convention), res["A"], res["B"], res["q"])
+        out.append(in_convention(S, cal.convention))
+    S = np.stack(out)
+    S = _port_extension(cal, S.reshape(-1, 2, 2), rng.trials).reshape(rng.trials, n, 2, 2)
+    return _connected(cal, S, budget, rng)
