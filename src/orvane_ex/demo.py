@@ -13,9 +13,14 @@ lines printed on the board, calibrates with TRL on the shortest line and
 with multiline TRL on all, and prints their residuals and the recovered
 effective permittivity against the board's.
 
-Both save the corrected result and a comparison plot.
+On-wafer (--method onwafer): probes an impedance standard substrate's
+thru, short, open and load, calibrates with LRM and with LRRM (the match's
+inductance fitted), and with TRM on the probes joined by a flush thru, and
+prints their residuals and the fitted inductance against the substrate's.
 
-    python -m orvane_ex.demo --unattended [--method multiline-trl]
+All save the corrected result and a comparison plot.
+
+    python -m orvane_ex.demo --unattended [--method multiline-trl | onwafer]
 """
 import argparse
 import io
@@ -37,9 +42,10 @@ def parse(argv):
     p.add_argument("--seed", type=int, default=417, help="seed of the board's error terms and noise")
     p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
     p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards and the PNG")
-    p.add_argument("--method", choices=["solt", "multiline-trl"], default="solt",
+    p.add_argument("--method", choices=["solt", "multiline-trl", "onwafer"], default="solt",
                    help="solt: the kit's Open/Short/Load/Thru (default); multiline-trl: a thru, a reflect and "
-                        "three lines printed on the board")
+                        "three lines printed on the board; onwafer: LRM, LRRM and TRM on an impedance standard "
+                        "substrate")
     args = p.parse_args(argv)
     if args.points < 2 or not 0 < args.start < args.stop:
         p.error("need at least 2 points and 0 < start < stop")
@@ -264,6 +270,55 @@ def multiline(args, settings):
     return 0
 
 
+def onwafer(args, settings):
+    import warnings
+
+    from orvane_ex import hidden
+    from orvane_ex.calibration import lrm
+    from orvane_ex.files import touchstone
+    from orvane_ex.virtual_board import PORTS, Board, ImpedanceStandardSubstrate
+
+    f = settings.freqRange.f
+    iss = ImpedanceStandardSubstrate()
+    names = ["THRU", "SHORT", "OPEN", "LOAD", "DUT"]
+
+    def probed(substrate):
+        board = Board(settings, seed=args.seed, noise=not args.no_noise, device=args.device, wafer=substrate)
+        return board, measured(args, board, lambda: [hidden.prompt2PortMeasure(board, settings, PORTS, n)
+                                                     for n in names])
+
+    board, (Tm, Sm_, Om, Mm, Dm) = probed(iss)
+    print(f"impedance standard substrate: {iss.thru_delay * 1e12:g} ps thru, {iss.open_capacitance * 1e15:g} fF open, "
+          f"{iss.short_inductance * 1e12:g} pH short, {iss.load_resistance:g} ohm load with "
+          f"{iss.load_inductance * 1e12:g} pH\n")
+    flush = ImpedanceStandardSubstrate(thru_delay=0.0)
+    print("TRM: the same probes joined by a flush thru")
+    _, (Tz, Sz, _, Mz, Dz) = probed(flush)
+    match = dict(resistance=iss.load_resistance, inductance=iss.load_inductance)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", lrm.OnWaferWarning)
+        # the board's recordings are in its own phase convention
+        cal_lrm = lrm.lrm(f, Tm, Sm_, Mm, thru_delay=iss.thru_delay, convention="board", **match)
+        cal_lrrm = lrm.lrrm(f, Tm, Sm_, Om, Mm, thru_delay=iss.thru_delay, resistance=iss.load_resistance,
+                            convention="board", notes=f"virtual QLM-417, seed {args.seed}, demo")
+        cal_trm = lrm.trm(f, Tz, Sz, Mz, convention="board", **match)
+    for w in caught:
+        print(f"warning: {w.message}\n")
+    results = {"raw": Dm, "LRM": cal_lrm.apply(Dm), "LRRM": cal_lrrm.apply(Dm), "TRM (flush thru)": cal_trm.apply(Dz)}
+    truth = board.device
+    report(results, truth)
+    print(f"\nLRRM's fitted match inductance: {cal_lrrm.parameters['inductance'] * 1e12:.3f} pH "
+          f"(the substrate's load: {iss.load_inductance * 1e12:g} pH)")
+
+    s2p = os.path.join(args.out, "dut_lrrm.s2p")
+    touchstone.write(s2p, f, results["LRRM"], convention="board")
+    cal_path = os.path.join(args.out, "lrrm.npz")
+    cal_lrrm.save(cal_path)
+    png = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
+    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, png)))
+    return 0
+
+
 def main(argv=None):
     args = parse(argv)
     choose_backend()
@@ -283,7 +338,7 @@ def main(argv=None):
     print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}, "
           f"{args.method}\n")
     try:
-        return (multiline if args.method == "multiline-trl" else solt)(args, settings)
+        return {"multiline-trl": multiline, "onwafer": onwafer}.get(args.method, solt)(args, settings)
     except EOFError:
         # A prompt met a closed standard input (a pipe, CI, nohup): say how to run without one.
         print("\nstandard input ended at a prompt; run with --unattended to answer the prompts from the script",

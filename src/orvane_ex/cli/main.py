@@ -35,7 +35,10 @@ def _files(cls) -> str:
     """The files a method reads from --standards, as `build --help` lists them."""
     if cls.uses_kit:
         return " ".join(f"[{s.file}]" if s.optional else s.file for s in cls.STANDARDS)
-    return "thru.s2p reflect.s2p line1.s2p [line2.s2p ...], with --lengths"
+    try:
+        return " ".join(s.file for s in cls.standards_for())
+    except ValueError:                  # the lines' files follow their lengths
+        return "thru.s2p reflect.s2p line1.s2p [line2.s2p ...], with --lengths"
 
 
 class CommandError(Exception):
@@ -151,7 +154,7 @@ def _build(args) -> int:
         raise CommandError(f"{args.method} takes no kit: its standards are measured against each other")
     f, measured, read = cls.read_standards(args.standards, **options)
     cal = cls.from_standards(f, measured, convention="engineering", notes=args.notes, **options)
-    for name in ("kit", "switch_terms"):
+    for name in ("kit", "switch_terms", "thru_standard"):
         if options.get(name):
             read.append(options[name])
     _refuse_overwriting(args.output, read)

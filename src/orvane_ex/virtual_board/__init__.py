@@ -4,7 +4,8 @@ without the hardware (see `Board`)."""
 from .board import Board
 from .devices import builtin_device, device_from_file, standards
 from .medium import PlanarMedium
+from .onwafer import ImpedanceStandardSubstrate
 from .plan import PORTS, FreqRange, Settings
 
-__all__ = ["Board", "Settings", "FreqRange", "PlanarMedium", "PORTS", "standards", "builtin_device",
-           "device_from_file"]
+__all__ = ["Board", "Settings", "FreqRange", "PlanarMedium", "ImpedanceStandardSubstrate", "PORTS", "standards",
+           "builtin_device", "device_from_file"]

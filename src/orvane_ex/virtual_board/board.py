@@ -63,12 +63,15 @@ class Board:
     device: None for the built-in device, or a two-port Touchstone file.
     medium: a PlanarMedium whose thru, reflect and lines the TRL prompts
         ("THRU", "REFLECT", "LINE 1", ...) connect, or None.
+    wafer: an ImpedanceStandardSubstrate: on-wafer work, through its probes
+        (error boxes of their own), its thru, open, short and load taking the
+        place of the kit's; or None.
     """
 
     def __init__(self, settings: Settings | None = None, *, seed: int = 417, noise: bool = True,
                  noise_db: float = -90.0, crosstalk_db: float = -110.0, ideal_standards: bool = True,
                  device: str | os.PathLike[str] | None = None, ports: dict[str, int] | None = None,
-                 kit: Any = None, medium: PlanarMedium | None = None) -> None:
+                 kit: Any = None, medium: PlanarMedium | None = None, wafer: Any = None) -> None:
         self.ports = dict(ports or PORTS)
         self.rng = np.random.default_rng(seed)
         self.seed = seed
@@ -79,6 +82,7 @@ class Board:
         self.device_file = device
         self.kit = kit
         self.medium = medium
+        self.wafer = wafer
         self.connected = {1: "OPEN", 2: "OPEN"}
         self._settings = None
         self._result = None
@@ -209,6 +213,10 @@ class Board:
         self._crosstalk = {1: term(leak, 0.1e-9), 2: term(leak, 0.12e-9)}
         self._source = (1 + 0.1 * np.sin(f / 3e8)) * np.exp(1j * r.uniform(-np.pi, np.pi, n))
         self._standards = standards(f, self.ideal_standards, self.kit)
+        if self.wafer is not None:            # probes between the ports and the substrate's standards
+            probe1, probe2 = self.wafer.probes(f)
+            self._EA, self._EB = cascade(self._EA, probe1), cascade(probe2, self._EB)
+            self._standards = self.wafer.standards(f)
         device = builtin_device(f) if self.device_file is None else device_from_file(self.device_file, f)
         self._device = in_convention(device, "board")
 
