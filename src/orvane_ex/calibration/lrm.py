@@ -170,11 +170,11 @@ def _one_port(name: str, value, n: int) -> np.ndarray:
     return value
 
 
-def distance(a, b) -> np.ndarray:
-    """The pseudo-hyperbolic distance |a - b| / |1 - conj(b) a| of two
-    reflections: 1 between an ideal open or short and a perfect match, or
-    between an open and a short; 0 where they are the same."""
-    return np.abs(a - b) / np.abs(1 - np.conj(b) * a)
+def distance(a, b, scale: float = 1.0) -> np.ndarray:
+    """|a - b| / scale: how far apart two standards' reflections are, which
+    bounds how much the readings' noise is amplified (the readings of two
+    standards closer than this tell the error box little apart)."""
+    return np.abs(a - b) / scale
 
 
 # -- the calibrations --------------------------------------------------------------
@@ -297,8 +297,8 @@ _LRM_TERMS = {"A": (2, 2), "B": (2, 2), "q": (), "reflect": (), "match": (), "co
 class LRMCal(_OnWafer, EightTermModel):
     """LRM: the eight-term adapters, the reflect's value (`reflect`), the
     match's (`match`, at the reference planes) and `condition`, the
-    reflect's distance from the match (1 for an ideal short against a
-    perfect match; near 0 the standards cannot calibrate)."""
+    reflect's distance from the match |G_R - G_M| (1 for an ideal short
+    against a perfect match; near 0 the standards cannot calibrate)."""
 
     method: ClassVar[str] = "lrm"
     TERMS: ClassVar[dict] = _LRM_TERMS
@@ -322,7 +322,7 @@ class TRMCal(LRMCal):
 class LRRMCal(_OnWafer, EightTermModel):
     """LRRM: the eight-term adapters, the short's, open's and match's values
     at the reference planes, `condition` (the open's distance from the
-    short: 1 for ideal ones) and `residual`, the lossless reflect's |Gamma|
+    short, |G_O - G_S| / 2: 1 for ideal ones) and `residual`, the lossless reflect's |Gamma|
     at its own plane less its assumed value, at the fitted inductance
     (kept in `parameters['inductance']`)."""
 
@@ -431,8 +431,8 @@ def lrm(f, thru, reflect, match, *, thru_delay: float | None = None, thru_standa
         The phase convention of the arrays given (Networks are e^{jwt}) and
         of the error terms: 'engineering' (e^{jwt}, default) or 'board'.
     warn_below : float, optional
-        Warns where the reflect's distance from the match (`distance`) is
-        below this.
+        Warns where the reflect's distance from the match |G_R - G_M| is
+        below this (1 for an ideal short and a perfect match).
     notes : str, optional
         Stored with the calibration.
 
@@ -582,14 +582,15 @@ def lrrm(f, thru, short, open, match, *, thru_delay: float | None = None, thru_s
         the match's enters its model, the reflects' their root choice and
         the lossless condition at their own planes.
     warn_below : float, optional
-        Warns where the open's distance from the short is below this.
+        Warns where the open's distance from the short |G_O - G_S| / 2 is
+        below this (1 for ideal ones).
 
     Returns
     -------
     LRRMCal
         Its `terms` hold `A`, `B`, `q`, the short's, open's and match's
         values at the reference planes, `condition` (the open's distance
-        from the short) and `residual` (the lossless reflect's |Gamma| less
+        from the short, |G_O - G_S| / 2) and `residual` (the lossless reflect's |Gamma| less
         `magnitude`, at the fitted inductance); `parameters['inductance']`
         is the inductance used.
 
@@ -638,7 +639,7 @@ def lrrm(f, thru, short, open, match, *, thru_delay: float | None = None, thru_s
     cal.parameters["inductance"] = float(result["inductance"])
     for k in ("A", "B", "q", "short", "open", "match"):
         cal.terms[k] = in_convention(result[k], convention)
-    condition = distance(result["open"], result["short"])
+    condition = distance(result["open"], result["short"], 2.0)
     cal.terms["condition"], cal.terms["residual"] = condition, result["residual"]
     estimates = {k: _seen(np.full(n, s + 0j), _offset_s(f, offsets[k], z0)) for k, s in (("short", -1), ("open", 1))}
     used_for = "the open" if lossless == "open" else "the short" if lossless == "short" else "the open and the short"
