@@ -149,6 +149,32 @@ LrmResult<S> lrm_point(const LrmPoint<S>& in, double z0, int pairing) {
     return {boxes(g, A), corrected(A, in.r1), point_value(u)};
 }
 
+// In values: both roots from one geometry, the nearer the estimate taken.
+struct LrmChoice {
+    LrmResult<cplx> result;
+    int pairing;
+    double margin;
+};
+
+inline LrmChoice lrm_choose(const LrmPoint<cplx>& in, double z0, cplx estimate) {
+    const Geometry<cplx> g = geometry(in.thru, in.standard, in.m1, in.m2, in.r1, in.r2);
+    const V2<cplx> u = act(match_map(in.resistance, z0, in.offset11, in.offset21), V2<cplx>{in.x, 1.0});
+    // the reflect in both pairings, A^-1 [r1; 1] ~ E [c0 y0 d1; c1 y1 d0] (pairing 1: d and y swapped),
+    // before either adapter is formed
+    const V2<cplx> c = act(g.E_inv, u);
+    const M2<cplx> V_inv = inverse(columns(g.v[0], g.v[1]));
+    const V2<cplx> d = act(V_inv, V2<cplx>{in.m1, 1.0}), y = act(V_inv, V2<cplx>{in.r1, 1.0});
+    cplx r[2];
+    for (int p = 0; p < 2; ++p) {
+        const V2<cplx> h{c[0] * y[p] * d[1 - p], c[1] * y[1 - p] * d[p]};
+        r[p] = point_value(act(g.E, h));
+    }
+    const double d0 = std::sqrt(std::norm(r[0] - estimate)), d1 = std::sqrt(std::norm(r[1] - estimate));
+    const int p = d1 < d0 ? 1 : 0;
+    const M2<cplx> A = port1_adapter(g, p, u, V2<cplx>{in.m1, 1.0});
+    return {{boxes(g, A), r[p], point_value(u)}, p, std::abs(d0 - d1) / (d0 + d1)};
+}
+
 template <class S>
 LrmPoint<S> lrm_inputs(py::ssize_t k, const cplx* t, const cplx* st, const cplx* dst, const cplx* r, const cplx* m,
                        double resistance, double inductance, double w, const cplx* offset) {
@@ -199,11 +225,10 @@ py::dict lrm(RealArray f, ComplexArray thru, ComplexArray reflect, ComplexArray 
         for (py::ssize_t k = 0; k < n; ++k) {
             const double w = kTwoPi * fd[k];
             const auto in = lrm_inputs<cplx>(k, t, st, dst, r, m, resistance, inductance, w, offset.data());
-            const LrmResult<cplx> both[2] = {lrm_point(in, z0, 0), lrm_point(in, z0, 1)};
-            const double d0 = std::abs(both[0].reflect - estimate[k]), d1 = std::abs(both[1].reflect - estimate[k]);
-            const int pairing = d1 < d0 ? 1 : 0;
-            const LrmResult<cplx>& s = both[pairing];
-            md[k] = std::abs(d0 - d1) / (d0 + d1);
+            const LrmChoice choice = lrm_choose(in, z0, estimate[k]);
+            const LrmResult<cplx>& s = choice.result;
+            const int pairing = choice.pairing;
+            md[k] = choice.margin;
             for (int i = 0; i < 2; ++i)
                 for (int j = 0; j < 2; ++j)
                     a[4 * k + 2 * i + j] = s.boxes.A[i][j], b[4 * k + 2 * i + j] = s.boxes.B[i][j];
@@ -298,26 +323,81 @@ LrrmResult<S> lrrm_point(const LrrmPoint<S>& in, double z0, double w, int pairin
     return out;
 }
 
-// The fit of one inductance over the band: each point's lossless maps in
-// values, and the objective sum (|H(w L)|^2 - g^2)^2 with its derivatives.
+// In values, what the root choice and the fit need of a point: its geometry,
+// the match's map G and each reflect's map in both pairings, at the
+// reference plane and at its own.
+struct LrrmPrepared {
+    Geometry<cplx> g;
+    M2<cplx> G;
+    std::array<M2<cplx>, 2> short_ref, open_ref, short_own, open_own;
+};
+
+inline LrrmPrepared lrrm_prepare(const LrrmPoint<cplx>& in, double z0) {
+    LrrmPrepared out;
+    out.g = geometry(in.thru, in.standard, in.s1, in.s2, in.o1, in.o2);
+    out.G = match_map(in.resistance, z0, in.match11, in.match21);
+    const auto maps = reflect_maps(out.g, V2<cplx>{in.m1, 1.0}, in.s1, in.o1, out.G);
+    out.short_ref = maps[0], out.open_ref = maps[1];
+    // at their own planes: through their offsets back, where they have one
+    const auto back = [](const cplx& s11, const cplx& s21, const std::array<M2<cplx>, 2>& ref) {
+        if (s11 == 0.0 && s21 == 1.0) return ref;
+        const M2<cplx> m = adjugate(offset_map(s11, s21));
+        return std::array<M2<cplx>, 2>{trl::mul(m, ref[0]), trl::mul(m, ref[1])};
+    };
+    out.short_own = back(in.short11, in.short21, out.short_ref);
+    out.open_own = back(in.open11, in.open21, out.open_ref);
+    return out;
+}
+
+// The fit of one inductance over the band: each lossless reflect's
+// |G_X(w L)|^2 = N(L) / D(L) at each point, N and D real quadratics in L
+// (from the point's map in values), and the objective sum (N/D - g^2)^2.
+struct Quadratics {
+    double n2, n1, n0, d2, d1, d0;
+};
+
+inline Quadratics quadratics(const M2<cplx>& H, double w) {
+    const cplx a = H[0][0] * w, b = H[0][1], c = H[1][0] * w, d = H[1][1];
+    return {std::norm(a), 2 * (a * std::conj(b)).real(), std::norm(b),
+            std::norm(c), 2 * (c * std::conj(d)).real(), std::norm(d)};
+}
+
 struct Fit {
-    std::vector<M2<cplx>> maps;  // per point, one or two
-    std::vector<double> w;
-    int per_point = 1;
+    std::vector<Quadratics> terms;
     double g = 1;
 
-    // (objective, first, second derivative) at L
-    std::array<double, 3> at(double L) const {
-        std::array<double, 3> o{0, 0, 0};
-        for (size_t k = 0; k < w.size(); ++k)
-            for (int i = 0; i < per_point; ++i) {
-                const auto r = residual(maps[k * per_point + i], cplx(w[k] * L), cplx(g));
-                const double rr = r.r.real(), dr = r.dr.real() * w[k], ddr = r.ddr * w[k] * w[k];
-                o[0] += rr * rr, o[1] += 2 * rr * dr, o[2] += 2 * (dr * dr + rr * ddr);
-            }
+    // (objective, its first and second derivative, Gauss-Newton's second) at L
+    std::array<double, 4> at(double L) const {
+        std::array<double, 4> o{0, 0, 0, 0};
+        const double g2 = g * g;
+        for (const Quadratics& q : terms) {
+            const double N = (q.n2 * L + q.n1) * L + q.n0, D = (q.d2 * L + q.d1) * L + q.d0;
+            const double dN = 2 * q.n2 * L + q.n1, dD = 2 * q.d2 * L + q.d1;
+            const double top = dN * D - N * dD, iD = 1 / D;
+            const double r = N * iD - g2, dr = top * iD * iD;
+            const double ddr = (2 * q.n2 * D - N * 2 * q.d2) * iD * iD - 2 * dD * top * iD * iD * iD;
+            o[0] += r * r, o[1] += 2 * r * dr, o[2] += 2 * (dr * dr + r * ddr), o[3] += 2 * dr * dr;
+        }
         return o;
     }
 };
+
+// The root of N(L) = g^2 D(L) nearer `near`; false where there is none.
+inline bool lossless_root(const Quadratics& q, double g, double near, double& L) {
+    const double g2 = g * g;
+    const double p = q.n2 - g2 * q.d2, h = (q.n1 - g2 * q.d1) / 2, r = q.n0 - g2 * q.d0;
+    if (p == 0) {
+        L = h != 0 ? -r / (2 * h) : near;
+        return h != 0;
+    }
+    const double disc = h * h - p * r;
+    if (disc < 0) return false;
+    const double root = std::sqrt(disc);
+    const double m = -(h + (h >= 0 ? root : -root));          // the two roots without cancellation
+    const double x1 = m / p, x2 = m != 0 ? r / m : x1;
+    L = std::abs(x1 - near) <= std::abs(x2 - near) ? x1 : x2;
+    return true;
+}
 
 // A weighted median: robust against the points where the lossless reflect
 // says little about the inductance.
@@ -334,29 +414,20 @@ double weighted_median(std::vector<std::pair<double, double>> values) {
 }
 
 double fit_inductance(const Fit& fit, double estimate, int& iterations) {
+    // each reflect's own root, weighted by how strongly it pins the inductance
     std::vector<std::pair<double, double>> roots;
-    for (size_t k = 0; k < fit.w.size(); ++k)
-        for (int i = 0; i < fit.per_point; ++i) {
-            double x;
-            if (!lossless_root(fit.maps[k * fit.per_point + i], fit.g, estimate * fit.w[k], x)) continue;
-            const auto r = residual(fit.maps[k * fit.per_point + i], cplx(x), cplx(fit.g));
-            const double weight = std::abs(r.dr.real()) * fit.w[k];
-            if (std::isfinite(x) && std::isfinite(weight) && weight > 0) roots.push_back({x / fit.w[k], weight});
-        }
+    for (const Quadratics& q : fit.terms) {
+        double x;
+        if (!lossless_root(q, fit.g, estimate, x)) continue;
+        const double D = (q.d2 * x + q.d1) * x + q.d0, N = (q.n2 * x + q.n1) * x + q.n0;
+        const double weight = std::abs(((2 * q.n2 * x + q.n1) * D - N * (2 * q.d2 * x + q.d1)) / (D * D));
+        if (std::isfinite(x) && std::isfinite(weight) && weight > 0) roots.push_back({x, weight});
+    }
     double L = roots.empty() ? estimate : weighted_median(roots);
     auto now = fit.at(L);
     iterations = 0;
     for (; iterations < 100; ++iterations) {
-        double curvature = now[2];
-        if (!(curvature > 0)) {  // Gauss-Newton's where Newton's is not positive
-            double gn = 0;
-            for (size_t k = 0; k < fit.w.size(); ++k)
-                for (int i = 0; i < fit.per_point; ++i) {
-                    const auto r = residual(fit.maps[k * fit.per_point + i], cplx(fit.w[k] * L), cplx(fit.g));
-                    gn += 2 * std::pow(r.dr.real() * fit.w[k], 2);
-                }
-            curvature = gn;
-        }
+        const double curvature = now[2] > 0 ? now[2] : now[3];   // Gauss-Newton's where Newton's is not positive
         if (!(curvature > 0) || !std::isfinite(curvature)) break;
         double step = -now[1] / curvature;
         bool moved = false;
@@ -427,18 +498,22 @@ py::dict lrrm(RealArray f, ComplexArray thru, ComplexArray short_, ComplexArray 
     {
         py::gil_scoped_release unlocked;
         ad::Directions carried(kLrrmDirections);
-        std::vector<int> pairing(size_t(n), 0);
+        // Each point once: its geometry, and each reflect's value as a Moebius
+        // map of x = w L in both pairings, at the reference plane and at its own.
+        std::vector<LrrmPrepared> prepared(static_cast<size_t>(n));
+        for (py::ssize_t k = 0; k < n; ++k)
+            prepared[k] = lrrm_prepare(lrrm_inputs<cplx>(k, t, st, dst, sh, op, m, resistance, magnitude, 0.0, offsets),
+                                       z0);
+        std::vector<int> pairing(static_cast<size_t>(n), 0);
         // the root choice at an inductance: the pairing whose reflects are nearer what they are like
         const auto choose = [&](double at) {
             int changed = 0;
             for (py::ssize_t k = 0; k < n; ++k) {
-                const double w = kTwoPi * fd[k];
-                const auto in = lrrm_inputs<cplx>(k, t, st, dst, sh, op, m, resistance, magnitude, at, offsets);
+                const V2<cplx> x{at * kTwoPi * fd[k], 1.0};
                 double score[2];
-                for (int p = 0; p < 2; ++p) {
-                    const auto s = lrrm_point(in, z0, w, p, which);
-                    score[p] = std::abs(s.short_ - est_s[k]) + std::abs(s.open - est_o[k]);
-                }
+                for (int p = 0; p < 2; ++p)
+                    score[p] = std::sqrt(std::norm(point_value(act(prepared[k].short_ref[p], x)) - est_s[k])) +
+                               std::sqrt(std::norm(point_value(act(prepared[k].open_ref[p], x)) - est_o[k]));
                 const int best = score[1] < score[0] ? 1 : 0;
                 changed += best != pairing[k];
                 pairing[k] = best;
@@ -448,16 +523,13 @@ py::dict lrrm(RealArray f, ComplexArray thru, ComplexArray short_, ComplexArray 
         };
         choose(L);
         Fit fit;
-        fit.per_point = which == kBoth ? 2 : 1;
         fit.g = magnitude;
         for (int round = 0; !inductance && round < 4; ++round) {
-            fit.maps.clear(), fit.w.clear();
+            fit.terms.clear();
             for (py::ssize_t k = 0; k < n; ++k) {
-                const auto in = lrrm_inputs<cplx>(k, t, st, dst, sh, op, m, resistance, magnitude, L, offsets);
-                const auto maps = lrrm_maps(in, z0, pairing[k]);
-                if (which & kOpen) fit.maps.push_back(maps.H_open);
-                if (which & kShort) fit.maps.push_back(maps.H_short);
-                fit.w.push_back(kTwoPi * fd[k]);
+                const double w = kTwoPi * fd[k];
+                if (which & kOpen) fit.terms.push_back(quadratics(prepared[k].open_own[pairing[k]], w));
+                if (which & kShort) fit.terms.push_back(quadratics(prepared[k].short_own[pairing[k]], w));
             }
             L = fit_inductance(fit, round == 0 ? inductance_estimate : L, iterations);
             if (!choose(L)) break;
@@ -465,19 +537,17 @@ py::dict lrrm(RealArray f, ComplexArray thru, ComplexArray short_, ComplexArray 
         const double curvature = inductance ? 0.0 : fit.at(L)[2] / 2;   // d(sum r r') / dL
         for (py::ssize_t k = 0; k < n; ++k) {
             const double w = kTwoPi * fd[k];
-            const auto in = lrrm_inputs<cplx>(k, t, st, dst, sh, op, m, resistance, magnitude, L, offsets);
-            const auto s = lrrm_point(in, z0, w, pairing[k], which);
+            const LrrmPrepared& pre = prepared[k];
+            const int p = pairing[k];
+            const V2<cplx> at{L * w, 1.0}, u = act(pre.G, at);
+            const Boxes<cplx> box = boxes(pre.g, port1_adapter(pre.g, p, u, V2<cplx>{m[k], 1.0}));
             for (int i = 0; i < 2; ++i)
-                for (int j = 0; j < 2; ++j)
-                    a[4 * k + 2 * i + j] = s.boxes.A[i][j], b[4 * k + 2 * i + j] = s.boxes.B[i][j];
-            qd[k] = s.boxes.q, sdd[k] = s.short_, odd[k] = s.open, gd[k] = s.match;
-            {
-                const auto maps = lrrm_maps(in, z0, pairing[k]);
-                const cplx x = L * w;
-                const auto at = [&](const M2<cplx>& H) { return std::abs(point_value(act(H, V2<cplx>{x, 1.0}))) - magnitude; };
-                rd[k] = which == kShort ? at(maps.H_short) : which == kOpen ? at(maps.H_open)
-                        : std::max(std::abs(at(maps.H_open)), std::abs(at(maps.H_short)));
-            }
+                for (int j = 0; j < 2; ++j) a[4 * k + 2 * i + j] = box.A[i][j], b[4 * k + 2 * i + j] = box.B[i][j];
+            qd[k] = box.q, gd[k] = point_value(u);
+            sdd[k] = point_value(act(pre.short_ref[p], at)), odd[k] = point_value(act(pre.open_ref[p], at));
+            const auto off = [&](const M2<cplx>& H) { return std::abs(point_value(act(H, at))) - magnitude; };
+            rd[k] = which == kShort ? off(pre.short_own[p]) : which == kOpen ? off(pre.open_own[p])
+                    : std::max(std::abs(off(pre.open_own[p])), std::abs(off(pre.short_own[p])));
             if (!sensitivities) continue;
             const auto dual = lrrm_inputs<LrrmDual>(k, t, st, dst, sh, op, m, resistance, magnitude, L, offsets);
             const auto x = lrrm_point(dual, z0, w, pairing[k], which);

@@ -50,6 +50,27 @@ using ad::value;
 template <class S> using M2 = trl::M2<S>;
 template <class S> using V2 = std::array<S, 2>;
 
+// T-parameters (1/S21) [[-det S, S11], [-S22, 1]] and 2x2 inverses with one
+// reciprocal each: a division costs several products.
+template <class S>
+M2<S> t_parameters(const std::array<S, 4>& s) {
+    const S r = 1.0 / s[2];
+    const S det = s[0] * s[3] - s[1] * s[2];
+    return {{{-det * r, s[0] * r}, {-s[3] * r, r}}};
+}
+
+template <class S>
+M2<S> inverse(const M2<S>& x) {
+    const S r = 1.0 / (x[0][0] * x[1][1] - x[0][1] * x[1][0]);
+    return {{{x[1][1] * r, -x[0][1] * r}, {-x[1][0] * r, x[0][0] * r}}};
+}
+
+template <class S>
+void scale_by(M2<S>& m, const S& factor) {
+    for (auto& row : m)
+        for (auto& x : row) x = x * factor;
+}
+
 template <class S>
 V2<S> act(const M2<S>& m, const V2<S>& v) {
     return {m[0][0] * v[0] + m[0][1] * v[1], m[1][0] * v[0] + m[1][1] * v[1]};
@@ -65,17 +86,37 @@ template <class S>
 M2<S> adjugate(const M2<S>& m) { return {{{m[1][1], -m[0][1]}, {-m[1][0], m[0][0]}}}; }
 
 inline double weight(cplx x) { return std::norm(x); }
+
+// The principal square root, from real roots (several times faster than the
+// library's, which guards against overflow our values never come near); for
+// duals the same value with its derivative.
+inline cplx root(cplx z) {
+    const double x = z.real(), y = z.imag();
+    const double big = std::sqrt(0.5 * (std::sqrt(x * x + y * y) + std::abs(x)));
+    if (big == 0) return 0.0;
+    const double small = 0.5 * y / big;
+    return x >= 0 ? cplx(big, small) : cplx(std::abs(small), std::copysign(big, y));
+}
+template <int N>
+ad::Dual<N> root(const ad::Dual<N>& z) {
+    const cplx r = root(z.v);
+    return ad::chain(z, r, 0.5 / r);
+}
 template <class S>
 double weight(const V2<S>& v) { return std::norm(value(v[0])) + std::norm(value(v[1])); }
 
 // The fixed points of the involution [[a, b], [c, -a]]: its eigenvectors for
 // +s and -s, s^2 = a^2 + b c, each from the row that gives the larger vector.
 template <class S>
-std::array<V2<S>, 2> fixed_points(const S& a, const S& b, const S& c) {
-    const S s = ad::sqrt(a * a + b * c);
+std::array<V2<S>, 2> fixed_points(const S& a, const S& b, const S& c, const S& s) {
     const V2<S> p1{b, s - a}, p2{s + a, c};
     const V2<S> m1{b, -(s + a)}, m2{s - a, -c};
     return {weight(p1) >= weight(p2) ? p1 : p2, weight(m1) >= weight(m2) ? m1 : m2};
+}
+
+template <class S>
+std::array<V2<S>, 2> fixed_points(const S& a, const S& b, const S& c) {
+    return fixed_points(a, b, c, root(a * a + b * c));
 }
 
 // One standard measured on both ports: its port-1 point and its port-2 point
@@ -105,12 +146,15 @@ template <class S>
 Geometry<S> geometry(const std::array<S, 4>& thru, const std::array<S, 4>& standard, const S& x1, const S& x2,
                      const S& y1, const S& y2) {
     Geometry<S> g;
-    g.M = trl::s2t(thru.data());
-    g.L = trl::s2t(standard.data());
-    // Lambda = L P = [[L01, L00], [L11, L10]], L10 = -L01 for a symmetric thru
-    const auto e = fixed_points(g.L[0][1], g.L[0][0], g.L[1][1]);
+    g.M = t_parameters(thru);
+    g.L = t_parameters(standard);
+    // Lambda = L P = [[L01, L00], [L11, L10]], L10 = -L01 for a symmetric thru; s^2 = det L = S12 / S21,
+    // 1 for a reciprocal one
+    const auto e = value(standard[1]) == value(standard[2])
+                       ? fixed_points(g.L[0][1], g.L[0][0], g.L[1][1], S(1.0))
+                       : fixed_points(g.L[0][1], g.L[0][0], g.L[1][1]);
     g.E = columns(e[0], e[1]);
-    g.E_inv = trl::inverse(g.E);
+    g.E_inv = inverse(g.E);
     // Q p ~ q: (p0 q1 + p1 q0) a + p1 q1 b - p0 q0 c = 0 for each standard
     const auto row = [](const Pair<S>& x) {
         return std::array<S, 3>{x.p[0] * x.q[1] + x.p[1] * x.q[0], x.p[1] * x.q[1], -(x.p[0] * x.q[0])};
@@ -131,13 +175,28 @@ M2<S> pairing_columns(const Geometry<S>& g, int pairing) {
 template <class S>
 M2<S> port1_adapter(const Geometry<S>& g, int pairing, const V2<S>& u, const V2<S>& w) {
     const M2<S> V = pairing_columns(g, pairing);
-    const V2<S> c = act(g.E_inv, u), d = act(trl::inverse(V), w);
+    const V2<S> c = act(g.E_inv, u), d = act(inverse(V), w);
     const S alpha = d[0] / c[0], beta = d[1] / c[1];
     M2<S> A = trl::mul(columns<S>({V[0][0] * alpha, V[1][0] * alpha}, {V[0][1] * beta, V[1][1] * beta}), g.E_inv);
-    const S scale = A[1][1];
-    for (auto& row : A)
-        for (auto& x : row) x = x / scale;
+    scale_by(A, 1.0 / A[1][1]);
     return A;
+}
+
+// Both pairings' adapters at once: they share every inverse (pairing 1
+// swaps V's columns, and with them the coordinates d of the match's reading).
+template <class S>
+std::array<M2<S>, 2> port1_adapters(const Geometry<S>& g, const V2<S>& u, const V2<S>& w) {
+    const V2<S> c = act(g.E_inv, u), d = act(inverse(columns(g.v[0], g.v[1])), w);
+    std::array<M2<S>, 2> out;
+    for (int p = 0; p < 2; ++p) {
+        const V2<S>&first = g.v[p], &second = g.v[1 - p];
+        const S alpha = d[p] / c[0], beta = d[1 - p] / c[1];
+        M2<S> A = trl::mul(columns<S>({first[0] * alpha, first[1] * alpha}, {second[0] * beta, second[1] * beta}),
+                           g.E_inv);
+        scale_by(A, 1.0 / A[1][1]);
+        out[p] = A;
+    }
+    return out;
 }
 
 // The reflection whose port-1 reading is r1: A^-1 (r1).
@@ -155,10 +214,9 @@ struct Boxes {
 // Port 2's adapter from port 1's and the thru: B = q L^-1 A^-1 M, B22 = 1.
 template <class S>
 Boxes<S> boxes(const Geometry<S>& g, const M2<S>& A) {
-    M2<S> B = trl::mul(trl::inverse(g.L), trl::mul(trl::inverse(A), g.M));
+    M2<S> B = trl::mul(inverse(g.L), trl::mul(inverse(A), g.M));
     const S q = 1.0 / B[1][1];
-    for (auto& row : B)
-        for (auto& x : row) x = x * q;
+    scale_by(B, q);
     return {A, B, q};
 }
 
@@ -173,10 +231,10 @@ M2<S> offset_map(const S& s11, const S& s21) {
 // offset line (its S11, S21).
 template <class S>
 M2<S> match_map(const S& resistance, double z0, const S& offset_s11, const S& offset_s21) {
-    // [Z; 1] = [[j, R], [0, 1]] [x; 1];  [Z - z0; Z + z0] = [[1, -z0], [1, z0]] [Z; 1]
-    const M2<S> Z{{{S(cplx(0, 1)), resistance}, {S(0.0), S(1.0)}}};
-    const M2<S> to_gamma{{{S(1.0), S(-z0)}, {S(1.0), S(z0)}}};
-    return trl::mul(offset_map(offset_s11, offset_s21), trl::mul(to_gamma, Z));
+    // [Z - z0; Z + z0] for Z = R + j x: [[j, R - z0], [j, R + z0]] [x; 1]
+    const M2<S> bare{{{S(cplx(0, 1)), resistance - z0}, {S(cplx(0, 1)), resistance + z0}}};
+    if (value(offset_s11) == 0.0 && value(offset_s21) == 1.0) return bare;
+    return trl::mul(offset_map(offset_s11, offset_s21), bare);
 }
 
 // A reflect's value at its own plane as a Moebius map of x: H_X, taken
@@ -184,11 +242,41 @@ M2<S> match_map(const S& resistance, double z0, const S& offset_s11, const S& of
 template <class S>
 M2<S> reflect_map(const Geometry<S>& g, int pairing, const V2<S>& w_match, const S& r1, const M2<S>& G,
                   const S& offset_s11, const S& offset_s21) {
-    const M2<S> V_inv = trl::inverse(pairing_columns(g, pairing));
+    const M2<S> V_inv = inverse(pairing_columns(g, pairing));
     const V2<S> d = act(V_inv, w_match), y = act(V_inv, V2<S>{r1, S(1.0)});
     const M2<S> D{{{d[1] * y[0], S(0.0)}, {S(0.0), d[0] * y[1]}}};
     const M2<S> H = trl::mul(g.E, trl::mul(D, trl::mul(g.E_inv, G)));
     return trl::mul(adjugate(offset_map(offset_s11, offset_s21)), H);
+}
+
+// Both pairings' maps H_X at the reference plane (before the reflect's own
+// offset): pairing 1 swaps the diagonal.
+template <class S>
+std::array<M2<S>, 2> reflect_maps(const Geometry<S>& g, const V2<S>& w_match, const S& r1, const M2<S>& G) {
+    const M2<S> V_inv = inverse(columns(g.v[0], g.v[1]));
+    const V2<S> d = act(V_inv, w_match), y = act(V_inv, V2<S>{r1, S(1.0)});
+    const M2<S> K = trl::mul(g.E_inv, G);
+    const M2<S> D0{{{d[1] * y[0], S(0.0)}, {S(0.0), d[0] * y[1]}}}, D1{{{d[0] * y[1], S(0.0)}, {S(0.0), d[1] * y[0]}}};
+    return {trl::mul(g.E, trl::mul(D0, K)), trl::mul(g.E, trl::mul(D1, K))};
+}
+
+// The same for two reflects at once, sharing what they share.
+template <class S>
+std::array<std::array<M2<S>, 2>, 2> reflect_maps(const Geometry<S>& g, const V2<S>& w_match, const S& r1,
+                                                 const S& t1, const M2<S>& G) {
+    const M2<S> V_inv = inverse(columns(g.v[0], g.v[1]));
+    const V2<S> d = act(V_inv, w_match);
+    const M2<S> K = trl::mul(g.E_inv, G);
+    std::array<std::array<M2<S>, 2>, 2> out;
+    for (int i = 0; i < 2; ++i) {
+        const V2<S> y = act(V_inv, V2<S>{i == 0 ? r1 : t1, S(1.0)});
+        const S p0 = d[1] * y[0], p1 = d[0] * y[1];
+        // E diag(p0, p1) K and E diag(p1, p0) K
+        const M2<S> EK0{{{g.E[0][0] * p0, g.E[0][1] * p1}, {g.E[1][0] * p0, g.E[1][1] * p1}}};
+        const M2<S> EK1{{{g.E[0][0] * p1, g.E[0][1] * p0}, {g.E[1][0] * p1, g.E[1][1] * p0}}};
+        out[i] = {trl::mul(EK0, K), trl::mul(EK1, K)};
+    }
+    return out;
 }
 
 // |H (x)|^2 - g^2 and its first derivative to x (for real x); with
@@ -215,32 +303,6 @@ Residual<S> residual(const M2<S>& H, const S& x, const S& g) {
     out.ddr = ((2.0 * value(aa) * Dv - value(N) * 2.0 * value(cc)) / (Dv * Dv) -
                2.0 * value(dD) * value(top) / (Dv * Dv * Dv)).real();
     return out;
-}
-
-// Solutions of |H (x)|^2 = g^2 for real x: (|a|^2 - g^2 |c|^2) x^2 + 2 Re(a b* -
-// g^2 c d*) x + |b|^2 - g^2 |d|^2 = 0; the root nearer `near`, or the
-// vertex where there is none. Returns false where there is none.
-inline bool lossless_root(const M2<cplx>& H, double g, double near, double& x) {
-    const cplx a = H[0][0], b = H[0][1], c = H[1][0], d = H[1][1];
-    const double g2 = g * g;
-    const double p = std::norm(a) - g2 * std::norm(c);
-    const double h = (a * std::conj(b) - g2 * c * std::conj(d)).real();
-    const double r = std::norm(b) - g2 * std::norm(d);
-    if (p == 0) {
-        x = h != 0 ? -r / (2 * h) : near;
-        return h != 0;
-    }
-    const double disc = h * h - p * r;
-    if (disc < 0) {
-        x = -h / p;
-        return false;
-    }
-    const double root = std::sqrt(disc);
-    // the two roots without cancellation
-    const double q = -(h + (h >= 0 ? root : -root));
-    const double x1 = q / p, x2 = q != 0 ? r / q : x1;
-    x = std::abs(x1 - near) <= std::abs(x2 - near) ? x1 : x2;
-    return true;
 }
 
 }  // namespace orvane::lrm

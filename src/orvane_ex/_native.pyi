@@ -30,3 +30,14 @@ def model_sensitivities(model: Literal["one-port", "response", "eight-term", "un
 def correction_sensitivities(model: Literal["one-port", "response", "eight-term", "twelve-term", "port-extension"],
                              Sm: npt.ArrayLike, terms: npt.ArrayLike, *,
                              port: int = 1) -> tuple[npt.NDArray[np.complex128], npt.NDArray[np.complex128]]: ...
+def lrm(f: npt.ArrayLike, thru: npt.ArrayLike, reflect: npt.ArrayLike, match: npt.ArrayLike,
+        thru_standard: npt.ArrayLike, *, resistance: float = 50.0, inductance: float = 0.0, z0: float = 50.0,
+        match_offset: npt.ArrayLike | None = None, reflect_estimate: npt.ArrayLike | None = None,
+        thru_derivative: npt.ArrayLike | None = None, sensitivities: bool = False) -> dict[str, Any]: ...
+def lrrm(f: npt.ArrayLike, thru: npt.ArrayLike, short: npt.ArrayLike, open: npt.ArrayLike, match: npt.ArrayLike,
+         thru_standard: npt.ArrayLike, *, resistance: float = 50.0, inductance: float | None = None,
+         z0: float = 50.0, match_offset: npt.ArrayLike | None = None, short_offset: npt.ArrayLike | None = None,
+         open_offset: npt.ArrayLike | None = None, short_estimate: npt.ArrayLike | None = None,
+         open_estimate: npt.ArrayLike | None = None, lossless: Literal["open", "short", "both"] = "open",
+         magnitude: float = 1.0, inductance_estimate: float = 0.0, thru_derivative: npt.ArrayLike | None = None,
+         sensitivities: bool = False) -> dict[str, Any]: ...

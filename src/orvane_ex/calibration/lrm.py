@@ -269,7 +269,10 @@ class _OnWafer:
         standard = inputs["thru_standard"]
         derivative = None
         if p.get("thru_delay") is not None:
-            standard, derivative = _thru(f, p["thru_delay"] if thru_delay is None else thru_delay, p["z0"])
+            if thru_delay is not None:
+                standard, derivative = _thru(f, thru_delay, p["z0"])
+            elif sensitivities:           # the kept thru, a line of that delay: its derivative to it
+                derivative = -2j * np.pi * f[:, None, None] * standard
         o = inputs["offsets"]
         if self.method in ("lrm", "trm"):
             sign = 1.0 if p["reflect_like"] == "open" else -1.0
