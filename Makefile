@@ -52,6 +52,7 @@ test: install
 bench: install
 	$(PY) bench/bench.py
 	$(PY) bench/calibration.py
+	$(PY) bench/onwafer.py
 
 # -- wheels ---------------------------------------------------------------
 # One wheel per Python version, each holding both kernel copies; repaired to

@@ -25,10 +25,12 @@ def test_walk_through_runs_as_written(tmp_path):
         err = np.max(np.abs(ns["S"] - ns["board"].device))
         print("worst error dB", 20 * np.log10(err))
         print("trl worst error dB", 20 * np.log10(np.max(np.abs(ns["S_trl"] - ns["trl_board"].device))))
+        print("lrrm worst error dB", 20 * np.log10(np.max(np.abs(ns["S_lrrm"] - ns["wafer"].device))))
     """, tmp_path=tmp_path)
     assert result.returncode == 0, result.stderr[-3000:]
     worst = float(result.stdout.split("worst error dB")[1].split()[0])
-    assert float(result.stdout.split("trl worst error dB")[1]) < -60
+    assert float(result.stdout.split("trl worst error dB")[1].split()[0]) < -60
+    assert float(result.stdout.split("lrrm worst error dB")[1]) < -60
     assert worst < -60, result.stdout
     assert (tmp_path / "results" / "dut.s2p").stat().st_size > 1000
     assert (tmp_path / "results" / "dut.png").read_bytes().startswith(b"\x89PNG")
