@@ -305,3 +305,21 @@ def test_the_writer_refuses_what_cannot_be_read_back(tmp_path, rng, args, messag
     with pytest.raises(ValueError, match=message):
         touchstone.write(tmp_path / name, f, s, **args)
     assert os.listdir(tmp_path) == []
+
+
+def test_every_finite_double_is_written_exactly_and_shortest(tmp_path, rng):
+    bits = rng.integers(0, 2**64, size=40000, dtype=np.uint64)
+    values = bits.view(np.float64)
+    values = values[np.isfinite(values)]
+    special = [5e-324, -5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, 0.1, 1e23, 9007199254740993.0,
+               123456789012345678.0, 1e-5, 1e-4, 0.5, 1e16, 1e17, -0.0, 0.0]
+    values = np.concatenate([values, special])[:len(values) // 2 * 2]
+    s = values.view(complex)[:, None, None]
+    f = np.arange(1.0, len(s) + 1)
+    touchstone.write(tmp_path / "x.s1p", f, s)
+    back = touchstone.read(tmp_path / "x.s1p")[1]
+    np.testing.assert_array_equal(back.view(np.uint64), s.view(np.uint64))     # bit for bit, zeros' signs too
+    text = (tmp_path / "x.s1p").read_text().split()[6:]
+    ours = [t for k, t in enumerate(text) if k % 3]
+    assert all(len(a.lstrip("-").replace(".", "").split("e")[0].strip("0")) <= len(repr(float(a)).lstrip("-")
+               .replace(".", "").split("e")[0].strip("0")) for a in ours[:4000])

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "shortest.hpp"
 #include "touchstone.hpp"
 
 namespace orvane::touchstone {
@@ -33,8 +34,8 @@ const char* canonical_unit(double scale) {
     return scale == 1.0 ? "Hz" : scale == 1e3 ? "kHz" : scale == 1e6 ? "MHz" : "GHz";
 }
 
-// Shortest text that reads back as the same double; a double takes at most 24 characters.
-inline char* put(char* out, double x) { return std::to_chars(out, out + 32, x).ptr; }
+// Shortest text that reads back as the same double: at most 24 characters, room for 32 needed.
+inline char* put(char* out, double x) { return write_shortest(out, x); }
 
 void append(std::string& text, double x) {
     char buf[32];
@@ -237,7 +238,7 @@ std::string format_file(const std::string& path, const Network& net, bool lower,
         const size_t used = size_t(out - text.data());
         text.resize(used);
         text += mark;
-        text.resize(text.size() + m * 5 * 26 + 8);
+        text.resize(text.size() + m * 5 * 26 + 64);
         out = text.data() + used + std::string_view(mark).size();
         for (size_t k = 0; k < m; ++k) {
             out = put(out, noise.f[k] / scale);
