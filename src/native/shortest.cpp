@@ -198,8 +198,6 @@ inline int count_digits(u64 v) {
 
 }  // namespace
 
-void prepare_shortest() { (void)table(); }
-
 char* write_shortest(char* out, double x) {
     u64 bits;
     std::memcpy(&bits, &x, sizeof bits);

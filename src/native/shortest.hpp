@@ -7,7 +7,4 @@ namespace orvane::touchstone {
 
 char* write_shortest(char* out, double x);
 
-// Computes the method's powers of ten (once, thread-safe; a few ms).
-void prepare_shortest();
-
 }  // namespace orvane::touchstone

@@ -169,7 +169,8 @@ class Calibration:
             raise ValueError(f"{os.fspath(source)}: a {Sm.shape[1]}-port file; a {self.method} calibration corrects "
                              f"{self.ports}-port measurements")
         cal = self
-        if len(f) != len(self.f) or not np.allclose(f, self.f, rtol=1e-12, atol=0):
+        same_grid = len(f) == len(self.f) and (np.array_equal(f, self.f) or np.allclose(f, self.f, rtol=1e-12, atol=0))
+        if not same_grid:
             if interpolate is None:
                 raise ValueError(f"{os.fspath(source)}: {len(f)} points from {_span(f)}, the calibration has "
                                  f"{len(self.f)} from {_span(self.f)}; to correct it with the terms interpolated "
