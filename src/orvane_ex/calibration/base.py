@@ -260,26 +260,41 @@ class Calibration:
         out.s = in_convention(np.asarray(S).reshape(net.s.shape), self.convention)
         return out
 
-    def apply_file(self, source, target, *, interpolate: str | None = None) -> None:
-        """Corrects a Touchstone file into another (written whole or not at
-        all). With `interpolate` ('linear' or 'cubic') a file on another grid
+    def apply_file(self, source, target, *, interpolate: str | None = None, ports=None) -> None:
+        """Corrects a Touchstone file (any version) into another, written whole
+        or not at all, in the source's version (Touchstone 2 stays 2).
+
+        With `interpolate` ('linear' or 'cubic') a file on another grid
         inside the calibrated span is corrected with the terms interpolated
-        onto it; otherwise its grid must be this calibration's."""
+        onto it; otherwise its grid must be this calibration's. `ports`
+        (numbers from 1, as many as the calibration corrects) picks the
+        two-port (or port) to correct inside a file of more ports; the
+        target then holds that one (a .s2p or .s1p name for version 1)."""
         from ..files import touchstone
 
-        f, Sm, z0 = touchstone.read(source, convention=self.convention)
+        data = touchstone.read_data(source, convention=self.convention)
+        f, Sm, z0 = data.f, data.s, data.z0
+        if ports is not None:
+            index = [int(p) - 1 for p in ports]
+            if len(index) != self.ports or min(index) < 0 or max(index) >= Sm.shape[1]:
+                raise ValueError(f"{os.fspath(source)}: ports {ports} of a {Sm.shape[1]}-port file; a "
+                                 f"{self.method} calibration corrects {self.ports} of them")
+            Sm, z0 = Sm[:, index][:, :, index], z0[index]
         if Sm.shape[1] != self.ports:
             raise ValueError(f"{os.fspath(source)}: a {Sm.shape[1]}-port file; a {self.method} calibration corrects "
                              f"{self.ports}-port measurements")
         cal = self
-        if len(f) != len(self.f) or not np.allclose(f, self.f, rtol=1e-12, atol=0):
+        same_grid = len(f) == len(self.f) and (np.array_equal(f, self.f) or np.allclose(f, self.f, rtol=1e-12, atol=0))
+        if not same_grid:
             if interpolate is None:
                 raise ValueError(f"{os.fspath(source)}: {len(f)} points from {_span(f)}, the calibration has "
                                  f"{len(self.f)} from {_span(self.f)}; to correct it with the terms interpolated "
                                  "onto its grid, give interpolate='cubic' (orvane-cal apply --interpolate)")
             cal = self.interpolate(f, kind=interpolate)
         S = cal.apply(Sm if self.ports == 2 else Sm[:, 0, 0])
-        touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0, convention=self.convention)
+        version = data.version if data.version in ("2.0", "2.1") else "1.1"
+        touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0, convention=self.convention,
+                         version=version)
 
     def with_port_extension(self, port: int, e10e01) -> "Calibration":
         """This calibration with a port extension applied after the correction
