@@ -6,29 +6,6 @@
 
 namespace hidden::numeric {
 
-enum : int { kDouble = 12, kCDouble = 15, kAligned = 0x0100 };
-
-std::optional<ArrayIn> array_in(py::handle obj, int ndim) {
-    auto& api = py::detail::npy_api::get();
-    if (Py_TYPE(obj.ptr()) != api.PyArray_Type_) return std::nullopt;
-    auto* a = py::detail::array_proxy(obj.ptr());
-    if (a->nd != ndim || !(a->flags & kAligned)) return std::nullopt;
-    auto* d = py::detail::array_descriptor_proxy(a->descr);
-    if (d->type_num != kDouble && d->type_num != kCDouble) return std::nullopt;
-#if PY_LITTLE_ENDIAN
-    if (d->byteorder == '>') return std::nullopt;
-#else
-    if (d->byteorder == '<') return std::nullopt;
-#endif
-    if (a->dimensions[0] < 1) return std::nullopt;
-    ArrayIn r{a->data, a->dimensions[0], {0, 0, 0}, {1, 1, 1}, d->type_num == kCDouble};
-    for (int i = 0; i < ndim; ++i) {
-        r.shape[i] = a->dimensions[i];
-        r.stride[i] = a->strides[i];
-    }
-    return r;
-}
-
 py::dtype dtype_of(bool complex) {
     static py::dtype f64 = py::dtype::of<double>();
     static py::dtype c128 = py::dtype::of<std::complex<double>>();
