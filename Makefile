@@ -25,11 +25,12 @@ $(VENV)/.deps: pyproject.toml Makefile .ci/requirements.py
 
 # The package, installed in editable mode without build isolation: the CMake
 # build folder (build/) is kept between runs, so an unchanged tree installs
-# nothing and a changed .cpp recompiles that file only. Python files are used
-# from src/ directly.
+# nothing and a changed .cpp recompiles the module it belongs to (each module
+# is one translation unit). Python files are used from src/ directly. pip
+# runs verbose so that the compiler's progress lines show.
 NATIVE_SOURCES := CMakeLists.txt $(wildcard cmake/*) $(shell find src -name '*.cpp' -o -name '*.hpp' 2>/dev/null)
 $(VENV)/.installed: $(VENV)/.deps $(NATIVE_SOURCES)
-	$(PY) -m pip install -q --no-build-isolation --no-deps $(PIP_FLAGS) -e .
+	$(PY) -m pip install -v --no-build-isolation --no-deps $(PIP_FLAGS) -e .
 	touch $@
 
 install: $(VENV)/.installed

@@ -23,7 +23,6 @@ namespace {
 
 using cplx = std::complex<double>;
 using Frequencies = py::array_t<double, py::array::c_style | py::array::forcecast>;
-constexpr double kPi = 3.14159265358979323846;
 
 struct Offset {
     double delay, loss, z0;

@@ -34,7 +34,6 @@ namespace {
 
 using cplx = std::complex<double>;
 using M2 = std::array<std::array<cplx, 2>, 2>;
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kLight = 299792458.0;
 // Above this condition a point's propagation constant guides the next ones.
 constexpr double kTrusted = 0.25;
