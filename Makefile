@@ -8,6 +8,10 @@ CHECK_PY := $(CHECK_VENV)/bin/python
 
 # Extra build flags; CI passes -Ccmake.define.HIDDEN_WERROR=ON so a compiler warning fails the build.
 PIP_FLAGS ?=
+# pytest workers (pytest-xdist): the fuzz tests run in subprocesses of their
+# own, so the suite spreads well over the cores.
+TEST_JOBS ?= auto
+PYTEST := -m pytest -q -n $(TEST_JOBS)
 
 # An environment with the build tools and every dependency, made once and
 # again only when pyproject.toml changes.
@@ -39,7 +43,7 @@ demo: install
 	$(PY) -m orvane_ex.demo --unattended
 
 test: install
-	$(PY) -m pytest -q
+	$(PY) $(PYTEST)
 
 bench: install
 	$(PY) bench/bench.py
@@ -60,7 +64,7 @@ check-all: check-baseline check-clang check-asan check-wheels
 
 # The same build with the baseline kernels forced.
 check-baseline: install
-	ORVANE_EX_KERNELS=baseline $(PY) -m pytest -q
+	ORVANE_EX_KERNELS=baseline $(PY) $(PYTEST)
 
 $(CHECK_VENV)/.deps: pyproject.toml Makefile .ci/requirements.py
 	$(call environment,$(CHECK_VENV))
@@ -71,7 +75,7 @@ check-clang: $(CHECK_VENV)/.deps
 	CC=clang CXX=clang++ $(CHECK_PY) -m pip install -q --no-build-isolation --no-deps --force-reinstall \
 	    -Cbuild-dir=build/clang -Ccmake.define.HIDDEN_WERROR=ON "-Ccmake.define.CMAKE_CXX_FLAGS=-DHIDDEN_FENV_GUARD" .
 	$(CHECK_PY) -c "import orvane_ex; assert orvane_ex.build_info()['compiler'].startswith('Clang')"
-	$(CHECK_PY) -m pytest -q -p no:cacheprovider
+	$(CHECK_PY) $(PYTEST) -p no:cacheprovider
 
 # AddressSanitizer and UndefinedBehaviorSanitizer; any report fails the run.
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
@@ -81,7 +85,7 @@ check-asan: $(CHECK_VENV)/.deps
 	    "-Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=$(SANITIZE)" .
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	    PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-	    $(CHECK_PY) -m pytest -q -p no:cacheprovider
+	    $(CHECK_PY) $(PYTEST) -p no:cacheprovider
 
 # Each wheel installed in a fresh environment with no compiler, the suite run
 # against it; the 3.11 wheel also on an emulated CPU without AVX2.
