@@ -13,10 +13,13 @@ py::dtype dtype_of(bool complex) {
 }
 
 // PyArray_NewFromDescr without pybind11's conversions: these sit on the
-// per-call path of every native result.
+// per-call path of every native result. The two descriptors are numpy's
+// own, kept for the life of the process.
 static py::array new_from_descr(bool complex, int nd, Index* shape, Index* strides, void* data, PyObject* base) {
+    static PyObject* const f64 = dtype_of(false).release().ptr();
+    static PyObject* const c128 = dtype_of(true).release().ptr();
     auto& api = py::detail::npy_api::get();
-    PyObject* descr = dtype_of(complex).inc_ref().ptr();  // stolen
+    PyObject* descr = Py_NewRef(complex ? c128 : f64);  // stolen
     const int flags = data ? (api.NPY_ARRAY_WRITEABLE_ | api.NPY_ARRAY_ALIGNED_) : 0;
     PyObject* a = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr, nd, shape, strides, data, flags, nullptr);
     if (!a) throw py::error_already_set();

@@ -48,6 +48,9 @@ public:
     py::object run(Kernel kernel);
 
 private:
+#if defined(__GNUC__)
+    [[gnu::always_inline]]
+#endif
     NativeCall& take(py::handle obj, int ndim, Index min_cols, bool real_only) {
         if (!ok_) return *this;
         ArrayIn& a = job_.in[nin_ < 8 ? nin_ : 7];
