@@ -1,5 +1,5 @@
-"""Speed of kits, saved calibrations and batch correction against scikit-rf,
-measured in one run.
+"""Speed of whole twelve-term calibrations, kits, saved calibrations and batch
+correction against scikit-rf, measured in one run.
 
     python bench/calibration.py          # scikit-rf's loop timed on 50 of the 1000 files
     python bench/calibration.py --full   # on all 1000
@@ -25,6 +25,7 @@ from orvane_ex._common.cascade import cascade  # noqa: E402
 from skrf_nets import network_maker, two_port_reflects  # noqa: E402
 
 N = 1601
+WHOLE_SIZES = (201, 1601, 16001)
 
 
 def best_of(call, repeat=7):
@@ -70,7 +71,9 @@ def main(argv=None):
     rng = np.random.default_rng(2)
     f = np.linspace(1e9, 6e9, N)
     kit = example_kit()
-    print(f"scikit-rf {skrf.__version__}, numpy {np.__version__}; {N} points")
+    print(f"scikit-rf {skrf.__version__}, numpy {np.__version__}")
+    whole_twelve_term(rng)
+    print(f"-- {N} points")
 
     ours = best_of(lambda: (kit.reflect(f), kit.thru(f)))
     theirs = best_of(lambda: skrf_kit(f, kit), 3)
@@ -181,6 +184,36 @@ def split(cal, files, folder):
     print(f"  per file ({kb:.0f} KB, one thread): read {read * 1e3:.3f} ms (of which the file system "
           f"{fs_read * 1e3:.3f}), correct {correct * 1e3:.3f} ms, write {write * 1e3:.3f} ms (of which the file "
           f"system {fs * 1e3:.3f}); apply_file {whole * 1e3:.3f} ms, the rest Python")
+
+
+def whole_twelve_term(rng):
+    """Building a twelve-term model from the standards and correcting one
+    device with it, against scikit-rf's TwelveTerm doing the same."""
+    from orvane_ex import hidden
+
+    def cplx(*shape):
+        return rng.standard_normal(shape) + 1j * rng.standard_normal(shape)
+
+    for n in WHOLE_SIZES:
+        f = np.linspace(1e9, 2e9, n)
+        G, T = hidden.getIdealSparams(n)
+        Gm1, Gm2 = G + 0.1 * cplx(n, 3), G + 0.1 * cplx(n, 3)
+        Tm, Dm = T + 0.1 * cplx(n, 2, 2), cplx(n, 2, 2)
+        net = network_maker(f)
+        ideals = two_port_reflects(net, G, G) + [net(T + 0j)]
+        measured = two_port_reflects(net, Gm1, Gm2) + [net(Tm)]
+        dut = net(Dm)
+
+        def theirs_run():
+            c = skrf.calibration.TwelveTerm(measured=measured, ideals=ideals, n_thrus=1)
+            c.run()
+            return c.apply_cal(dut)
+
+        ours = best_of(lambda: hidden.correct12Term(Dm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm)), 15)
+        theirs = best_of(theirs_run, 3 if n > 10000 else 5)
+        agree = np.max(np.abs(hidden.correct12Term(Dm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm)) - theirs_run().s))
+        print(f"whole twelve-term calibration (build + correct one device), N={n:<6} {theirs / ours:7.0f}x  "
+              f"({ours * 1e3:.3f} ms / scikit-rf {theirs * 1e3:.1f} ms; results agree to {agree:.1e})", flush=True)
 
 
 def multiline(rng, f):
