@@ -26,6 +26,7 @@ half-succeeds.
 """
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import datetime
 import importlib
@@ -260,7 +261,8 @@ class Calibration:
         out.s = in_convention(np.asarray(S).reshape(net.s.shape), self.convention)
         return out
 
-    def apply_file(self, source, target, *, interpolate: str | None = None, ports=None) -> None:
+    def apply_file(self, source, target, *, interpolate: str | None = None, ports=None, budget=None,
+                   covariance: bool = False) -> None:
         """Corrects a Touchstone file (any version) into another, written whole
         or not at all, in the source's version (Touchstone 2 stays 2).
 
@@ -269,7 +271,14 @@ class Calibration:
         onto it; otherwise its grid must be this calibration's. `ports`
         (numbers from 1, as many as the calibration corrects) picks the
         two-port (or port) to correct inside a file of more ports; the
-        target then holds that one (a .s2p or .s1p name for version 1)."""
+        target then holds that one (a .s2p or .s1p name for version 1).
+
+        With a `budget` (an `orvane_ex.uncertainty.Budget`), or `covariance`
+        for a calibration that keeps its uncertainty, the corrected values'
+        covariance is written beside the target too (`target` + ".cov", see
+        `orvane_ex.files.covariance`): the calibration's kept uncertainty,
+        or the budget's, and the budget's influences on the device."""
+        from ..files import covariance as covariance_file
         from ..files import touchstone
 
         data = touchstone.read_data(source, convention=self.convention)
@@ -291,10 +300,26 @@ class Calibration:
                                  f"{len(self.f)} from {_span(self.f)}; to correct it with the terms interpolated "
                                  "onto its grid, give interpolate='cubic' (orvane-cal apply --interpolate)")
             cal = self.interpolate(f, kind=interpolate)
-        S = cal.apply(Sm if self.ports == 2 else Sm[:, 0, 0])
+        raw = Sm if self.ports == 2 else Sm[:, 0, 0]
         version = data.version if data.version in ("2.0", "2.1") else "1.1"
-        touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0, convention=self.convention,
-                         version=version)
+        if budget is None and not covariance:
+            S = cal.apply(raw)
+            touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0,
+                             convention=self.convention, version=version)
+            return
+        if budget is None and not self.uncertainty:
+            raise ValueError("this calibration keeps no uncertainty: give a budget to write the covariance")
+        result = cal.apply(raw, budget=budget) if budget is not None else cal._apply_uncertain(raw, None)
+        out = result.in_convention("engineering")
+        # the covariance first: should the Touchstone file fail, no side-car is left without it
+        side = covariance_file.sidecar(target)
+        covariance_file.write(side, f, out.cov, ports=self.ports)
+        try:
+            touchstone.write(target, f, out.s.reshape(len(f), self.ports, self.ports), z0=z0, version=version)
+        except BaseException:
+            with contextlib.suppress(OSError):
+                os.unlink(side)
+            raise
 
     def with_port_extension(self, port: int, e10e01) -> "Calibration":
         """This calibration with a port extension applied after the correction

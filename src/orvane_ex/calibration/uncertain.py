@@ -433,7 +433,7 @@ def corrected(cal, Sm: np.ndarray, budget: Budget | None) -> UncertainS:
     shaped = cal.apply(Sm)
     size = 2 * len(keep)
     cov = sum(parts.values()) if parts else np.zeros((n, size, size))
-    return UncertainS(f, shaped, cov, parts)
+    return UncertainS(f, shaped, cov, parts, cal.convention)
 
 
 def _directivity(cal) -> tuple:

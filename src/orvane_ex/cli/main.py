@@ -5,6 +5,7 @@
     orvane-cal info cal.npz
     orvane-cal apply cal.npz raw/*.s2p -o corrected/
     orvane-cal export cal.npz -o error-boxes/
+    orvane-cal verify cal.npz measured.s2p --reference ref.s2p --budget budget.toml
 """
 from __future__ import annotations
 
@@ -92,6 +93,8 @@ def _parser() -> argparse.ArgumentParser:
     source.add_argument("--ideal", action="store_true", help="ideal standards instead of a kit model")
     build.add_argument("--output", "-o", required=True, metavar="CAL.npz")
     build.add_argument("--notes", default="", help="free-form notes stored with the calibration")
+    build.add_argument("--budget", "-b", metavar="BUDGET.toml",
+                       help="uncertainty budget: the calibration keeps its error terms' covariance from it")
     offered = {}
     for cls in methods.values():
         for option in cls.OPTIONS:
@@ -118,6 +121,10 @@ def _parser() -> argparse.ArgumentParser:
     apply.add_argument("--ports", metavar="I,J", type=_port_list,
                        help="correct the two-port (one-port: the port) formed by these ports of n-port files, "
                             "e.g. --ports 1,3; written as NAME_1-3.s2p")
+    apply.add_argument("--budget", "-b", metavar="BUDGET.toml",
+                       help="uncertainty budget: write each corrected file's covariance beside it (NAME.s2p.cov)")
+    apply.add_argument("--covariance", action="store_true",
+                       help="write each corrected file's covariance beside it from the calibration's own uncertainty")
     apply.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     apply.set_defaults(run=_apply)
 
@@ -125,6 +132,10 @@ def _parser() -> argparse.ArgumentParser:
     export.add_argument("calibration", metavar="CAL.npz")
     export.add_argument("--output", "-o", required=True, metavar="DIR")
     export.set_defaults(run=_export)
+
+    from . import verify
+
+    verify.register(sub)
     return p
 
 
@@ -157,6 +168,9 @@ def _build(args) -> int:
     for name in ("kit", "switch_terms"):
         if options.get(name):
             read.append(options[name])
+    if args.budget:
+        cal = cal.with_uncertainty(load_budget(args.budget))
+        read.append(args.budget)
     _refuse_overwriting(args.output, read)
     cal.save(args.output)
     print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
@@ -235,8 +249,17 @@ def _target(folder: str, source: str, ports: tuple | None) -> str:
     return os.path.join(folder, f"{stem}_{'-'.join(map(str, ports))}.s{len(ports)}p")
 
 
+def load_budget(path: str):
+    from ..uncertainty import Budget
+
+    return Budget.load(path)
+
+
 def _apply(args) -> int:
     cal = base.load(args.calibration)
+    budget = load_budget(args.budget) if args.budget else None
+    if args.covariance and budget is None and not cal.uncertainty:
+        raise CommandError(f"{args.calibration}: keeps no uncertainty; give --budget to write covariances")
     counts = {source: _ports_of(source) for source in args.files}
     if args.ports is not None:
         if len(args.ports) != cal.ports:
@@ -262,7 +285,7 @@ def _apply(args) -> int:
         raise CommandError("two input files have the same name; they would overwrite each other's output")
     # No corrected file may replace an input: not the raw file itself (reached
     # by a link or not), nor any other input, nor the calibration.
-    inputs = [*args.files, args.calibration]
+    inputs = [*args.files, args.calibration, *([args.budget] if args.budget else [])]
     identities = {}
     for source in inputs:
         for key in _identity(source):
@@ -276,7 +299,8 @@ def _apply(args) -> int:
 
     def one(job):
         source, target = job
-        cal.apply_file(source, target, interpolate=args.interpolate, ports=args.ports)
+        cal.apply_file(source, target, interpolate=args.interpolate, ports=args.ports, budget=budget,
+                       covariance=args.covariance)
 
     base.hidden()           # imported before the clock starts: the first estimate is of the work alone
     start = time.perf_counter()

@@ -71,7 +71,7 @@ def monte_carlo(cal, Sm, budget: Budget, *, trials: int = 1000, seed: int = 0, b
     flat = np.stack([x.real, x.imag], axis=-1).reshape(trials, len(cal.f), -1)
     centred = flat - flat.mean(axis=0)
     cov = np.einsum("tna,tnb->nab", centred, centred) / (trials - 1)
-    return UncertainS(cal.f, nominal, cov, {"Monte Carlo": cov})
+    return UncertainS(cal.f, nominal, cov, {"Monte Carlo": cov}, cal.convention)
 
 
 def _device(cal, Sm, budget: Budget, rng) -> np.ndarray:
