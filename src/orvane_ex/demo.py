@@ -207,7 +207,9 @@ def solt(args, settings):
 
     png = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
                ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
-    written = sorted(listed.values()) + [s2p, cal_path, png]
+    from orvane_ex import demo_uncertainty
+
+    written = sorted(listed.values()) + [s2p, cal_path, png] + demo_uncertainty.run(args, settings, measured)
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
           f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
     return 0

@@ -14,6 +14,7 @@ calibration assumed.
 from __future__ import annotations
 
 import dataclasses
+import math
 
 import numpy as np
 
@@ -119,6 +120,12 @@ class Verification:
             lines.append(f"  {row['parameter']}: worst E_n {row['worst_en']:.3g} at {row['at'] / 1e9:.6g} GHz "
                          f"(|x - x_ref| {row['deviation']:.3g}, U {row['expanded']:.3g}); "
                          f"{100 * row['passing']:.1f}% of points pass")
+        en = self.en
+        over = int(np.sum(~(en <= 1)))
+        if over:
+            chance = math.erfc(self.k / math.sqrt(2))
+            lines.append(f"  E_n > 1 at {over} of {en.size} values ({100 * over / en.size:.1f}%); with k = {self.k:g}, "
+                         f"about {100 * chance:.1f}% of independent values would by chance alone")
         return "\n".join(lines)
 
 
