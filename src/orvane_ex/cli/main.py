@@ -5,6 +5,7 @@
     orvane-cal info cal.npz
     orvane-cal apply cal.npz raw/*.s2p -o corrected/
     orvane-cal export cal.npz -o error-boxes/
+    orvane-cal deembed --2xthru 2x.s2p [--fixture-dut fdf.s2p] raw/*.s2p -o deembedded/
 """
 from __future__ import annotations
 
@@ -122,6 +123,9 @@ def _parser() -> argparse.ArgumentParser:
     export.add_argument("calibration", metavar="CAL.npz")
     export.add_argument("--output", "-o", required=True, metavar="DIR")
     export.set_defaults(run=_export)
+
+    from . import deembed
+    deembed.add_parser(sub)
     return p
 
 

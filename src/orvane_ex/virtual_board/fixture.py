@@ -58,8 +58,8 @@ class PCBFixture:
     analyser port towards the device.
     """
 
-    def __init__(self, side1=((44.0, 0.012), (53.0, 0.008)), side2=((56.0, 0.010), (48.0, 0.011)),
-                 launch1=(0.35e-9, 0.25e-12), launch2=(0.25e-9, 0.35e-12), eps_eff=3.4, loss_db_per_m_ghz=6.0,
+    def __init__(self, side1=((46.0, 0.015), (53.0, 0.010)), side2=((55.0, 0.012), (48.0, 0.013)),
+                 launch1=(0.12e-9, 0.10e-12), launch2=(0.08e-9, 0.14e-12), eps_eff=3.4, loss_db_per_m_ghz=6.0,
                  z0=50.0):
         self.side1_traces, self.side2_traces = tuple(side1), tuple(side2)
         self.launch1, self.launch2 = launch1, launch2
