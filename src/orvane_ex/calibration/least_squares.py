@@ -98,7 +98,7 @@ def summary(names, misfit, standardised) -> list[str]:
     worst_std = np.max(standardised, axis=0)
     lines = [f"{name}: misfit up to {a:.3g} (standardised {b:.3g})" for name, a, b in
              zip(names, worst_misfit, worst_std)]
-    if len(names) >= 5 and worst_std.max() > 0:
+    if len(names) >= 5 and worst_std.max() > 1e-9:
         lines.append(f"fits worst: {names[int(np.argmax(worst_std))]}")
     elif len(names) == 4:
         lines.append("four standards cannot tell which one is off (their standardised misfits are equal)")

@@ -211,7 +211,11 @@ class _KitMethod:
         extra, weights = _extras(options.pop("extra", None)), options.pop("weights", None)
         m = _measured(measured, cls.standards_for(extra=extra, **options), len(f), convention)
         G, T, kit_dict = _actual(f, kit, ideal, convention)
-        z0 = float((kit_dict or {}).get("z0", 50.0))
+        z0 = 50.0
+        if kit_dict:
+            from .kit import CalKit
+
+            z0 = CalKit.models_of(kit_dict)[0]
         actual = {name: _extra_actual(name, value, f, convention, z0) for name, value in extra.items()}
         fits = _fit(m, G, actual, weights)
         cal = cls._from_actual(f, m, G, T, kit=kit_dict, notes=notes, convention=convention, **options)
