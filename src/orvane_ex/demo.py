@@ -272,8 +272,6 @@ def multiline(args, settings):
 
 
 def fixture(args, settings):
-    import numpy as np
-
     from orvane_ex import cli, hidden
     from orvane_ex.calibration import METHODS
     from orvane_ex.calibration.kit import example_kit
