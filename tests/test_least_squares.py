@@ -151,3 +151,24 @@ def test_a_fitted_calibration_says_it_cannot_propagate_yet():
     cal = OnePortCal.from_standards(F, readings(box, EXTRAS, kit), kit=kit, convention="engineering", extra=EXTRAS)
     with pytest.raises(NotImplementedError, match="least-squares fit"):
         cal.with_uncertainty(Budget())
+
+
+def test_orvane_cal_build_fits_extra_standards_and_info_lists_them(tmp_path, capsys):
+    from orvane_ex.cli import main
+    from orvane_ex.files import touchstone
+
+    kit, box = example_kit(), port(8)
+    m = readings(box, {"mismatch1": 0.5, "capacitive1": -0.4j}, kit)
+    for name, value in m.items():
+        touchstone.write(tmp_path / f"{name}.s1p", F, value[:, None, None])
+    for name, value in (("mismatch", 0.5), ("capacitive", -0.4j)):
+        touchstone.write(tmp_path / f"{name}_actual.s1p", F, np.full((N, 1, 1), value))
+    extra = [f"mismatch1={tmp_path / 'mismatch_actual.s1p'}", f"capacitive1={tmp_path / 'capacitive_actual.s1p'}"]
+    assert main(["build", "--method", "one-port", "--standards", str(tmp_path), "--extra", *extra,
+                 "-o", str(tmp_path / "cal.npz")]) == 0
+    assert main(["info", str(tmp_path / "cal.npz")]) == 0
+    out = capsys.readouterr().out
+    assert "port 1, 5 standards by weighted least squares" in out and "capacitive1: misfit up to" in out
+    assert main(["build", "--method", "one-port", "--standards", str(tmp_path), "--extra", "mismatch1",
+                 "-o", str(tmp_path / "x.npz")]) == 2
+    assert "give NAME=FILE.s1p" in capsys.readouterr().err
