@@ -6,6 +6,7 @@
     orvane-cal apply cal.npz raw/*.s2p -o corrected/
     orvane-cal export cal.npz -o error-boxes/
     orvane-cal verify cal.npz measured.s2p --reference ref.s2p --budget budget.toml
+    orvane-cal deembed --2xthru 2x.s2p [--fixture-dut fdf.s2p] raw/*.s2p -o deembedded/
 """
 from __future__ import annotations
 
@@ -136,6 +137,10 @@ def _parser() -> argparse.ArgumentParser:
     from . import verify
 
     verify.register(sub)
+
+    from . import deembed
+
+    deembed.add_parser(sub)
     return p
 
 
