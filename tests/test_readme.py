@@ -35,3 +35,4 @@ def test_walk_through_runs_as_written(tmp_path):
     assert (tmp_path / "results" / "dut.s2p").stat().st_size > 1000
     assert (tmp_path / "results" / "dut.png").read_bytes().startswith(b"\x89PNG")
     assert (tmp_path / "results" / "calibration.npz").stat().st_size > 10000
+    assert (tmp_path / "results" / "dut-with-uncertainty.s2p.cov").stat().st_size > 10000

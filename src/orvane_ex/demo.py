@@ -18,9 +18,16 @@ thru, short, open and load, calibrates with LRM and with LRRM (the match's
 inductance fitted), and with TRM on the probes joined by a flush thru, and
 prints their residuals and the fitted inductance against the substrate's.
 
+
+PCB fixture (--method fixture): calibrates the coaxial ports with SOLT,
+measures a printed fixture's 2x-thru and the device inside the fixture, and
+removes the fixture with IEEE P370's 2x-thru methods (nzc and zc), on a
+harmonic grid (f = k df up to the stop frequency) as they need; then does
+the same from the files with `orvane-cal deembed`.
+
 All save the corrected result and a comparison plot.
 
-    python -m orvane_ex.demo --unattended [--method multiline-trl | onwafer]
+    python -m orvane_ex.demo --unattended [--method multiline-trl|onwafer|fixture]
 """
 import argparse
 import io
@@ -42,10 +49,10 @@ def parse(argv):
     p.add_argument("--seed", type=int, default=417, help="seed of the board's error terms and noise")
     p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
     p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards and the PNG")
-    p.add_argument("--method", choices=["solt", "multiline-trl", "onwafer"], default="solt",
+    p.add_argument("--method", choices=["solt", "multiline-trl", "onwafer", "fixture"], default="solt",
                    help="solt: the kit's Open/Short/Load/Thru (default); multiline-trl: a thru, a reflect and "
                         "three lines printed on the board; onwafer: LRM, LRRM and TRM on an impedance standard "
-                        "substrate")
+                        "substrate; fixture: SOLT, then a PCB fixture removed with its 2x-thru (IEEE P370)")
     args = p.parse_args(argv)
     if args.points < 2 or not 0 < args.start < args.stop:
         p.error("need at least 2 points and 0 < start < stop")
@@ -213,7 +220,9 @@ def solt(args, settings):
 
     png = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
                ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
-    written = sorted(listed.values()) + [s2p, cal_path, png]
+    from orvane_ex import demo_uncertainty
+
+    written = sorted(listed.values()) + [s2p, cal_path, png] + demo_uncertainty.run(args, settings, measured)
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
           f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
     return 0
@@ -316,6 +325,60 @@ def onwafer(args, settings):
     cal_lrrm.save(cal_path)
     png = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, png)))
+
+
+def fixture(args, settings):
+    from orvane_ex import cli, hidden
+    from orvane_ex.calibration import METHODS
+    from orvane_ex.calibration.kit import example_kit
+    from orvane_ex.files import touchstone
+    from orvane_ex.fixture import p370
+    from orvane_ex.virtual_board import PORTS, Board, PCBFixture, Settings
+
+    # the time-domain methods need the harmonics of one step: f = k df
+    points, stop = settings.freqRange.numFreqPoints, settings.freqRange.stop
+    settings = Settings(stop / points, stop, points)
+    f = settings.freqRange.f
+    print(f"2x-thru de-embedding needs a harmonic grid: {points} points from {f[0] / 1e6:g} MHz to "
+          f"{stop / 1e9:g} GHz\n")
+    board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=args.device,
+                  fixture=PCBFixture())
+    Gm1, Gm2, Tm, Im, T2, Fd = measured(args, board, lambda: (
+        *hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True),
+        hidden.prompt2PortMeasure(board, settings, PORTS, "2X-THRU"),
+        hidden.prompt2PortMeasure(board, settings, PORTS, "FIXTURE-DUT")))
+    standards = {f"{name}{port}": Gm[:, k] for port, Gm in ((1, Gm1), (2, Gm2))
+                 for k, name in enumerate(("open", "short", "load"))}
+    standards.update(thru=Tm, isolation=Im)
+    cal = METHODS["twelve-term"].from_standards(f, standards, kit=example_kit(), convention="board")
+    thru2x, fdf = cal.apply(T2), cal.apply(Fd)
+    truth = board.device
+    results = {"in the fixture": fdf}
+    halves = {"nzc": p370.nzc_2xthru(thru2x, f=f, convention="board"),
+              "zc": p370.zc_2xthru(thru2x, fdf, f=f, convention="board")}
+    for name, h in halves.items():
+        results[f"P370 {name}"] = h.deembed(fdf, convention="board")
+    report(results, truth)
+    d = halves["nzc"].details
+    print(f"nzc split the 2x-thru at {d['z_split']:.1f} ohm; zc peeled {halves['zc'].details['samples'][0]} "
+          "samples per side")
+
+    # the same from files, as orvane-cal deembed does it
+    files = {name: os.path.join(args.out, f"{name}.s2p") for name in ("2xthru", "fixture_dut")}
+    touchstone.write(files["2xthru"], f, thru2x, convention="board")
+    touchstone.write(files["fixture_dut"], f, fdf, convention="board")
+    out = os.path.join(args.out, "deembedded")
+    command = ["deembed", "--2xthru", files["2xthru"], "--fixture-dut", files["fixture_dut"], files["fixture_dut"],
+               "-o", out]
+    print(f"\n$ orvane-cal {' '.join(command)}")
+    if cli.main(command) != 0:
+        return 1
+    S = touchstone.read(os.path.join(out, "fixture_dut.s2p"), convention="board")[1]
+    print(f"worst residual of the de-embedded file: {max(residuals(S, truth)):.1f} dB")
+    png = plot(args, f, [fdf, results["P370 nzc"], results["P370 zc"], truth],
+               ["in the fixture", "P370 nzc", "P370 zc", "true device"])
+    print(f"\nwrote in {args.out}: 2xthru.s2p, fixture_dut.s2p, {os.path.basename(png)}, deembedded/ "
+          "(the device and the fixture halves)")
     return 0
 
 
@@ -338,7 +401,8 @@ def main(argv=None):
     print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}, "
           f"{args.method}\n")
     try:
-        return {"multiline-trl": multiline, "onwafer": onwafer}.get(args.method, solt)(args, settings)
+        methods = {"multiline-trl": multiline, "onwafer": onwafer, "fixture": fixture}
+        return methods.get(args.method, solt)(args, settings)
     except EOFError:
         # A prompt met a closed standard input (a pipe, CI, nohup): say how to run without one.
         print("\nstandard input ended at a prompt; run with --unattended to answer the prompts from the script",

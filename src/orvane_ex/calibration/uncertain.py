@@ -124,12 +124,12 @@ def solt_term_factors(cal, budget: Budget, left=None) -> dict:
     def add(name, F):
         out[name] = np.concatenate([out[name], F], axis=2) if name in out else F
 
-    # the standards' readings
-    for name in MEASURED:
-        if name not in at:
-            continue
-        cols = slice(2 * at[name].start, 2 * at[name].stop)
-        for influence, C in _reading_parts(v[name], f, budget).items():
+    # the standards' readings, all at once
+    read = [name for name in MEASURED if name in at]
+    if read:
+        cols = np.concatenate([np.arange(2 * at[name].start, 2 * at[name].stop) for name in read])
+        values = np.concatenate([v[name].reshape(n, -1) for name in read], axis=1)
+        for influence, C in _reading_parts(values, f, budget).items():
             add(influence, linear.of_readings(Jr[:, :, cols], C))
     # each connection of a standard to its port
     u1, u2 = budget.connector
@@ -231,6 +231,8 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
     # the reflect's sign as the calibration settled it
     flipped = ~np.isclose(result["reflect"], in_convention(cal.terms["reflect"], cal.convention))
     J = np.where(flipped[:, None, None] & np.isin(np.arange(9), [0, 2, 3, 4, 8])[None, :, None], -J, J)
+    if "z_line" in cal.terms:                             # terms moved to another reference impedance
+        J = _through_reference(cal, result, flipped, J)
     count = len(engineering) - 1                          # the thru and the lines
     base = 8 * count
     if flip:                                              # board data: d/dRe conjugated, d/dIm negated too
@@ -246,6 +248,7 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
         out[name] = np.concatenate([out[name], F], axis=2) if name in out else F
 
     # readings of every standard, through the switch correction where there is one
+    jacobians, readings = [], []
     for index, (name, x) in enumerate(zip(names, raw)):
         if name == "reflect":
             Jx = J[:, :, base:base + 4]
@@ -258,8 +261,10 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
             entries = x.reshape(n, 4)
             if switch:
                 Jx = _through_switch(Jx, x, switch)
-        for influence, C in _reading_parts(entries, f, budget).items():
-            add(influence, linear.of_readings(_realise(Jx), C))
+        jacobians.append(Jx)
+        readings.append(entries)
+    for influence, C in _reading_parts(np.concatenate(readings, axis=1), f, budget).items():
+        add(influence, linear.of_readings(_realise(np.concatenate(jacobians, axis=2)), C))
     t = budget.trl
     lengths = [p["thru_length"]] + list(p["line_lengths"])
     length_cols = [base + 4 + k for k in range(count)]
@@ -275,6 +280,27 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
         add("reflect asymmetry", linear.scaled(cols, np.full((n, 2), t.reflect_asymmetry / np.sqrt(2))))
     if t.impedance:
         add("impedance", _impedance(cal, J, result, count, n, t.impedance, flip))
+    return out
+
+
+def _through_reference(cal, result, flipped, J):
+    """J [n, 9, dirs] of the terms at the lines' impedance, chained through
+    the move to the reference impedance (holomorphic in the terms and in the
+    lines' impedance, which follows gamma when it came from c0)."""
+    from . import reference
+
+    p, f = cal.parameters, cal.f
+    A, B = result["A"].copy(), result["B"].copy()
+    A[flipped, :, 0] *= -1                                # the reflect's sign as the calibration settled it
+    B[flipped, 0, :] *= -1
+    z_line = np.asarray(cal.terms["z_line"], complex)
+    z_ref = p["z0_ref"] if not isinstance(p["z0_ref"], list) else complex(*p["z0_ref"])
+    G = reference.eight_term_jacobian(A, B, result["q"], z_line, np.full(len(f), complex(z_ref)))   # [n, 7, 8]
+    out = J.copy()
+    out[:, :7] = G[:, :, :7] @ J[:, :7]
+    if "c0" in p:                                         # z_line = gamma / (j w c0)
+        dz = 1 / (2j * np.pi * f * p["c0"])
+        out[:, :7] += G[:, :, 7:8] * dz[:, None, None] * J[:, 7:8]
     return out
 
 
@@ -430,7 +456,7 @@ def corrected(cal, Sm: np.ndarray, budget: Budget | None) -> UncertainS:
     shaped = cal.apply(Sm)
     size = 2 * len(keep)
     cov = sum(parts.values()) if parts else np.zeros((n, size, size))
-    return UncertainS(f, shaped, cov, parts)
+    return UncertainS(f, shaped, cov, parts, cal.convention)
 
 
 def _directivity(cal) -> tuple:

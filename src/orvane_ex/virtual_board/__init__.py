@@ -3,9 +3,10 @@ model of a two-port, four-receiver analyser, so that every function runs
 without the hardware (see `Board`)."""
 from .board import Board
 from .devices import builtin_device, device_from_file, standards
+from .fixture import PCBFixture
 from .medium import PlanarMedium
 from .onwafer import ImpedanceStandardSubstrate
 from .plan import PORTS, FreqRange, Settings
 
-__all__ = ["Board", "Settings", "FreqRange", "PlanarMedium", "ImpedanceStandardSubstrate", "PORTS", "standards",
-           "builtin_device", "device_from_file"]
+__all__ = ["Board", "Settings", "FreqRange", "PlanarMedium", "ImpedanceStandardSubstrate", "PCBFixture", "PORTS",
+           "standards", "builtin_device", "device_from_file"]
