@@ -104,6 +104,9 @@ def test_each_influence_alone_agrees_with_monte_carlo(method, influence):
     mc = monte_carlo(cal, s.raw, budget, trials=800, seed=4)
     # real and imaginary parts: a delay's uncertainty moves phases alone, and |S| only in second order
     ours, theirs = np.concatenate(linear.std_re_im()), np.concatenate(mc.std_re_im())
+    if theirs.max() < 1e-10:                      # rounding: the method does not depend on it at all
+        assert ours.max() < 1e-10, ours.max()
+        return
     moved = theirs > 1e-6 * theirs.max()          # what the influence reaches at all
     assert np.array_equal(ours > 1e-6 * theirs.max(), moved)
     ratio = np.median(ours[moved] / theirs[moved])
