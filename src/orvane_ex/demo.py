@@ -13,7 +13,10 @@ lines printed on the board, calibrates with TRL on the shortest line and
 with multiline TRL on all, and prints their residuals and the recovered
 effective permittivity against the board's.
 
-Both save the corrected result and a comparison plot.
+Both save the corrected result, comparison figures and a report of each
+calibration (report-*.html, for a browser); SOLT also measures the device
+behind two mismatched launch fixtures and gates them away (tdr.png,
+gated.png).
 
     python -m orvane_ex.demo --unattended [--method multiline-trl]
 """
@@ -36,7 +39,7 @@ def parse(argv):
                                                         "built-in band-pass")
     p.add_argument("--seed", type=int, default=417, help="seed of the board's error terms and noise")
     p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
-    p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards and the PNG")
+    p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards, the figures and the reports")
     p.add_argument("--method", choices=["solt", "multiline-trl"], default="solt",
                    help="solt: the kit's Open/Short/Load/Thru (default); multiline-trl: a thru, a reflect and "
                         "three lines printed on the board")
@@ -109,28 +112,12 @@ def report(results, truth, extra=()):
 
 
 def plot(args, f, stacks, titles):
-    """The comparison plot, saved as comparison.png (and shown where a window can be)."""
-    import matplotlib.pyplot as plt
+    """The comparison figures, comparison.png and errors.png (the comparison
+    also shown where a window can be); the last stack is the true device."""
+    from orvane_ex import demo_views
 
-    from orvane_ex import hidden
-
-    png = os.path.join(args.out, "comparison.png")
-    show = plt.show
-
-    def save_then_show(*a, **k):
-        fig = plt.gcf()
-        fig.set_size_inches(16, 8)
-        fig.tight_layout()
-        fig.savefig(png, dpi=80)
-        if plt.get_backend().lower() != "agg":
-            show(*a, **k)
-
-    plt.show = save_then_show
-    try:
-        hidden.plotCompareDbDeg(f / 1e6, stacks, titles, f"virtual QLM-417, seed {args.seed}, {args.method}")
-    finally:
-        plt.show = show
-    return png
+    return demo_views.comparison(args.out, f, stacks, titles, stacks[-1],
+                                 f"virtual QLM-417, seed {args.seed}, {args.method}")
 
 
 def solt(args, settings):
@@ -171,13 +158,18 @@ def solt(args, settings):
         return cls.from_standards(f, {k: v for k, v in standards.items() if k in names}, convention="board", **kw)
 
     results = {"raw": Sm}
+    cals = {}       # each calibration made, by the name of its report
     for method, label in (("response", "response"), ("eight-term", "eight-term"), ("unknown-thru", "unknown thru")):
-        results[label] = built(method, kit=kit).apply(Sm)
-    results["12-term, ideal standards"] = built("twelve-term", ideal=True).apply(Sm)
-    results["12-term, listed files"] = built("twelve-term", kit=CalKit.load(listed_kit)).apply(Sm)
-    cal = built("twelve-term", kit=kit, notes=f"virtual QLM-417, seed {args.seed}, demo")
+        cals[method] = built(method, kit=kit)
+        results[label] = cals[method].apply(Sm)
+    cals["twelve-term-ideal"] = built("twelve-term", ideal=True, notes="ideal standards")
+    results["12-term, ideal standards"] = cals["twelve-term-ideal"].apply(Sm)
+    cals["twelve-term-listed"] = built("twelve-term", kit=CalKit.load(listed_kit), notes="the kit's values listed")
+    results["12-term, listed files"] = cals["twelve-term-listed"].apply(Sm)
+    cal = cals["twelve-term"] = built("twelve-term", kit=kit, notes=f"virtual QLM-417, seed {args.seed}, demo")
     results["12-term, kit model"] = cal.apply(Sm)
-    S11_one_port = built("one-port", kit=kit).apply(Sm[:, 0, 0])
+    cals["one-port"] = built("one-port", kit=kit)
+    S11_one_port = cals["one-port"].apply(Sm[:, 0, 0])
     truth = board.device
     one_port = db(np.max(np.abs(S11_one_port - truth[:, 0, 0])))
     report(results, truth, [f"{'one-port':<26}{one_port:8.1f}{'':>24}{one_port:8.1f}   S11 only: port 2's load "
@@ -205,11 +197,22 @@ def solt(args, settings):
                               truth)) for p in raw_files)
     print(f"worst residual of the corrected files: {worst:.1f} dB")
 
-    png = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
-               ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
-    written = sorted(listed.values()) + [s2p, cal_path, png]
+    pngs = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
+                ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
+
+    # the device behind mismatched fixtures, in the time domain and gated; a
+    # report of each calibration, the kit model's with its uncertainty and
+    # the device verified against its true values
+    from orvane_ex import demo_views
+
+    views, lines = demo_views.fixtured(args, settings, cal, results["12-term, kit model"], truth)
+    for line in lines:
+        print(line)
+    pages = demo_views.reports(args.out, cals, {"DUT": Sm}, verify=("twelve-term", Sm, truth))
+    written = sorted(listed.values()) + [s2p, cal_path, *pngs, *views, *pages]
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
           f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
+    print(f"open the reports in a browser: {os.path.join(args.out, 'report-twelve-term.html')}, ...")
     return 0
 
 
@@ -259,8 +262,11 @@ def multiline(args, settings):
     touchstone.write(s2p, f, results["multiline TRL"], convention="board")
     cal_path = os.path.join(args.out, "multiline-trl.npz")
     multi.save(cal_path)
-    png = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
-    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, png)))
+    pngs = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
+    from orvane_ex import demo_views
+
+    pages = demo_views.reports(args.out, {"trl": single, "multiline-trl": multi}, {"DUT": Sm})
+    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, *pngs, *pages)))
     return 0
 
 

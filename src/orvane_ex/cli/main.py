@@ -5,6 +5,9 @@
     orvane-cal info cal.npz
     orvane-cal apply cal.npz raw/*.s2p -o corrected/
     orvane-cal export cal.npz -o error-boxes/
+    orvane-cal report cal.npz --device dut.s2p -o report.html
+    orvane-cal tdr dut.s2p -o tdr.png
+    orvane-cal gate dut.s2p --center 6ns --span 9ns -o gated.s2p
 """
 from __future__ import annotations
 
@@ -122,6 +125,11 @@ def _parser() -> argparse.ArgumentParser:
     export.add_argument("calibration", metavar="CAL.npz")
     export.add_argument("--output", "-o", required=True, metavar="DIR")
     export.set_defaults(run=_export)
+
+    from . import report, timedomain
+
+    report.add(sub)
+    timedomain.add(sub)
     return p
 
 

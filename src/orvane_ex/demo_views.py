@@ -1,0 +1,133 @@
+"""What the demo shows besides its printed residuals: the comparison figures,
+a report per calibration, and the device measured behind mismatched launch
+fixtures, seen in the time domain and gated."""
+import os
+
+import numpy as np
+
+# the demo's uncertainty budget: the board's receiver noise and what a bench
+# would allow for its kit and connections
+BUDGET = {
+    "name": "virtual QLM-417 demo bench",
+    "noise": {"floor": "-90 dB"},
+    "kit": {"open": {"capacitance": ["1 fF"], "delay": "0.2 ps"}, "short": {"inductance": ["1 pH"], "delay": "0.2 ps"},
+            "load": {"resistance": "0.2 ohm"}, "thru": {"delay": "0.2 ps"}},
+    "connector": {"port1": "-70 dB", "port2": "-70 dB"},
+}
+
+
+def budget():
+    from orvane_ex.uncertainty import Budget
+
+    return Budget.from_dict(BUDGET, source="the demo's budget")
+
+
+def comparison(out, f, stacks, titles, truth, heading):
+    """comparison.png (magnitude and phase of every trace, the board's
+    convention shown as e^{jwt}) and errors.png (each against the truth);
+    the comparison is also shown where a window can be."""
+    import matplotlib.pyplot as plt
+
+    from orvane_ex import plots
+
+    png = os.path.join(out, "comparison.png")
+    fig = plots.db_phase(f, stacks, labels=titles, convention="board", title=heading)
+    fig.savefig(png, dpi=90)
+    errors = os.path.join(out, "errors.png")
+    measured = [s for s, t in zip(stacks, titles) if s is not truth]
+    labels = [t for s, t in zip(stacks, titles) if s is not truth]
+    err = plots.error_vs_truth(f, measured, truth, labels=labels, convention="board")
+    err.suptitle(f"{heading}: error against the true device")
+    err.savefig(errors, dpi=90)
+    plt.close(err)
+    if plt.get_backend().lower() != "agg":
+        plt.show()
+    plt.close(fig)
+    return [png, errors]
+
+
+def reports(out, cals, devices, *, verify=None):
+    """report-<name>.html for each calibration of `cals` ({name: cal}), with
+    the devices ({label: raw [n,2,2] in the board's convention}); `verify`
+    names the calibration that also gets a budget and the device verified
+    against its true values (verify=(name, raw, truth))."""
+    from orvane_ex.report import Device, compare
+
+    paths = []
+    for name, cal in cals.items():
+        path = os.path.join(out, f"report-{name}.html")
+        shown = devices if cal.ports == 2 else {k: v[:, 0, 0] for k, v in devices.items()}
+        results, b = [], None
+        if verify is not None and verify[0] == name:
+            b = budget()
+            cal = cal.with_uncertainty(b)
+            _, raw, truth = verify
+            results.append(compare(cal, Device("DUT against its true S-parameters", cal.f, raw),
+                                   Device("true S-parameters", cal.f, truth), b))
+        cal.report(path, devices=shown, verification=results, budget=b)
+        paths.append(path)
+    return paths
+
+
+def fixtured(args, settings, cal, alone, truth):
+    """Measures the board's device behind two launch fixtures (a shunt
+    capacitance, then a line), corrects it with `cal`, gates the fixtures
+    away and compares with the device alone; writes tdr.png and gated.png.
+    `alone` is the device measured without fixtures (corrected) and `truth`
+    its true S-parameters, both in the board's convention. Returns (paths
+    written, lines to print)."""
+    from orvane_ex import hidden, plots, timedomain
+    from orvane_ex._common.convention import in_convention
+    from orvane_ex.plots._figure import detached, figure
+    from orvane_ex.virtual_board import PORTS, Board, launch_fixture, write_fixtured
+
+    f = settings.freqRange.f
+    df = f[1] - f[0]
+    # a delay the transform's time axis (1 / df long) holds with the echoes after it
+    delay = min(3e-9, 1 / df / 8)
+    center, span = 2 * delay, 3 * delay
+    device = in_convention(truth, "board")                     # e^{jwt}
+    fixture = launch_fixture(f, delay=delay)
+    path = write_fixtured(os.path.join(args.out, "dut_behind_fixtures.s2p"), f, device, fixture)
+    board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=path)
+    board.connect("DUT")
+    raw = hidden.ab2S_SwitchCorrect(*hidden.measure2Port(board, settings, PORTS), PORTS)
+    behind = in_convention(cal.apply(raw), "board")
+    gated = timedomain.gate(f, behind, center=center, span=span)
+    through = fixture[:, 1, 0] ** 2                    # the fixtures' passage, in and out
+    edge = min(int(np.ceil(2 / span / df)), (len(f) - 1) // 4)
+    band = slice(edge, len(f) - edge)
+
+    def worst(x, param):
+        i, j = param
+        return 20 * np.log10(np.max(np.abs(x[band, i, j] / through[band] - device[band, i, j])))
+
+    lines = [f"\nThe device behind two launch fixtures (0.5 pF, then a {delay * 1e9:.3g} ns line each), gated from "
+             f"{(center - span / 2) * 1e9:.3g} to {(center + span / 2) * 1e9:.3g} ns; largest |S - S_device| "
+             f"from {f[edge] / 1e9:.4g} to {f[-1 - edge] / 1e9:.4g} GHz, the fixtures' passage divided out:"]
+    for name, param in (("S11", (0, 0)), ("S21", (1, 0))):
+        lines.append(f"  {name}: {worst(behind, param):6.1f} dB behind the fixtures, {worst(gated, param):6.1f} dB "
+                     "gated")
+
+    alone_e = in_convention(alone, "board")
+    with detached():
+        # band-pass responses: the sweep starts far above 0 Hz, too far for a
+        # low-pass impedance profile to hold its levels
+        fig, axes = figure(2, 1, figsize=(8.4, 6.6))
+        limits = (center - span / 2, center + span / 2)
+        for ax, (i, j), what in ((axes[0, 0], (0, 0), "S11 (TDR): the launches at 0, the device"),
+                                 (axes[1, 0], (1, 0), "S21: through the fixtures and the device")):
+            t, y = timedomain.impulse_response(f, behind[:, i, j])
+            _, y_alone = timedomain.impulse_response(f, alone_e[:, i, j])
+            keep = (t >= -center) & (t <= 4 * center)
+            plots.time_response(t[keep], [y[keep], y_alone[keep]], ax=ax, gate=limits,
+                                labels=["behind the fixtures", "device alone"],
+                                title=f"{what} (band-pass impulse response)")
+        tdr = os.path.join(args.out, "tdr.png")
+        fig.savefig(tdr, dpi=90)
+        fig = plots.db_phase(f, [device, behind / through[:, None, None], gated / through[:, None, None]],
+                             labels=["device alone (true)", "behind the fixtures", "gated"],
+                             parameters=["S11", "S21"], title="Gating the fixtures away (their passage divided out)")
+        gate_png = os.path.join(args.out, "gated.png")
+        fig.savefig(gate_png, dpi=90)
+    return [path, tdr, gate_png], lines
