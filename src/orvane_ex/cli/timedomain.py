@@ -211,8 +211,8 @@ def run_tdr(args) -> int:
         _save(fig, args.output, fmt)
     if args.data:
         _write_data(args.data, t_common, traces, args.response)
-    print(f"wrote {args.output}" + (f" and {args.data}" if args.data else "") + f": the {title[0].lower()}{title[1:]} "
-          f"of {len(traces)} file(s)")
+    print(f"wrote {args.output}" + (f" and {args.data}" if args.data else "") + f": {title}, of "
+          f"{len(traces)} file(s)")
     return 0
 
 

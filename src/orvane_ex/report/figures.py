@@ -16,10 +16,14 @@ from . import terms as _terms
 _STYLE = {"svg.fonttype": "path", "svg.hashsalt": "orvane_ex report", "axes.titlesize": "medium"}
 
 
-def label(text) -> str:
-    """User text as a matplotlib label: taken literally (no mathtext), and
-    shown even when it starts with an underscore."""
-    text = str(text).replace("$", r"\$")
+def label(text, limit: int = 40) -> str:
+    """User text as a matplotlib label: taken literally (no mathtext), shown
+    even when it starts with an underscore, cut to `limit` characters so
+    that a long name cannot squeeze the data out of the figure."""
+    text = str(text)
+    if len(text) > limit:
+        text = text[:limit - 1] + "…"
+    text = text.replace("$", r"\$")
     return " " + text if text.startswith("_") else text
 
 
