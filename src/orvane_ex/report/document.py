@@ -23,6 +23,11 @@ BUDGET_UNITS = {"noise.floor": "linear, relative to the source", "connector.port
                 "trl.impedance": "relative", "trl.reflect_asymmetry": "relative, circular",
                 "kit.data": "linear, circular"}
 
+# the measured standards calibrations keep, by their stored names
+STANDARD_NAMES = {"Gm": "open, short, load", "Gm1": "open, short, load at port 1",
+                  "Gm2": "open, short, load at port 2", "G1m": "short at port 1", "G2m": "short at port 2",
+                  "Tm": "thru", "Im": "isolation"}
+
 METHOD_NAMES = {"one-port": "one-port (open, short, load)", "response": "frequency response (short, thru)",
                 "eight-term": "eight-term SOLT, known thru", "unknown-thru": "eight-term SOLT, unknown thru",
                 "twelve-term": "twelve-term SOLT", "trl": "TRL, one line", "multiline-trl": "multiline TRL"}
@@ -120,7 +125,7 @@ def calibration_section(cal, written: str, extra_facts=()) -> str:
             ("calibration kit", cal.kit.get("name", "unnamed") if cal.kit else
              "none stored (ideal standards, or standards measured against each other)"),
             ("phase convention", CONVENTION_NAMES.get(cal.convention, cal.convention)),
-            ("measured standards kept", ", ".join(measured) or "none")]
+            ("measured standards kept", "; ".join(STANDARD_NAMES.get(k, k) for k in measured) or "none")]
     if cal.port_extension is not None:
         rows.append(("port extension", f"on port {cal.port_extension[0]}"))
     for k, v in (cal.parameters or {}).items():

@@ -164,8 +164,15 @@ def expanded(f: np.ndarray, u_db: np.ndarray, u_phase: np.ndarray, pairs):
         for i, j in pairs:
             y = np.where(values[:, i, j] > 0, values[:, i, j], np.nan)
             ax.plot(f / div, y, label=_traces.name(i, j))
-        if np.isfinite(values).any() and np.nanmax(values) > 0:
+        positive = values[np.isfinite(values) & (values > 0)]
+        if positive.size:
+            from matplotlib.ticker import FuncFormatter, NullFormatter
+
             ax.set_yscale("log")
+            plain = FuncFormatter(lambda v, _: f"{v:g}")      # 0.3, not 3 x 10^-1
+            ax.yaxis.set_major_formatter(plain)
+            narrow = np.log10(positive.max() / positive.min()) < 1.5
+            ax.yaxis.set_minor_formatter(plain if narrow else NullFormatter())
         ax.set_ylabel(ylabel)
         ax.set_xlabel(f"Frequency ({unit})")
         _grid(ax)
