@@ -39,7 +39,8 @@ def parse(argv):
                                                         "built-in band-pass")
     p.add_argument("--seed", type=int, default=417, help="seed of the board's error terms and noise")
     p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
-    p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards, the figures and the reports")
+    p.add_argument("--out", default="demo-output",
+                   help="folder for the .s2p, the standards, the figures and the reports")
     p.add_argument("--method", choices=["solt", "multiline-trl"], default="solt",
                    help="solt: the kit's Open/Short/Load/Thru (default); multiline-trl: a thru, a reflect and "
                         "three lines printed on the board")
