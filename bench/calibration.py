@@ -1,10 +1,12 @@
-"""Speed of kits, saved calibrations and batch correction against scikit-rf,
-measured in one run.
+"""Speed of whole twelve-term calibrations, kits, saved calibrations and batch
+correction against scikit-rf, measured in one run.
 
     python bench/calibration.py          # scikit-rf's loop timed on 50 of the 1000 files
     python bench/calibration.py --full   # on all 1000
 """
 import argparse
+import contextlib
+import io
 import os
 import shutil
 import tempfile
@@ -23,6 +25,7 @@ from orvane_ex._common.cascade import cascade  # noqa: E402
 from skrf_nets import network_maker, two_port_reflects  # noqa: E402
 
 N = 1601
+WHOLE_SIZES = (201, 1601, 16001)
 
 
 def best_of(call, repeat=7):
@@ -62,12 +65,15 @@ def skrf_kit(f, kit):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--full", action="store_true", help="time scikit-rf's loop on all 1000 files")
+    parser.add_argument("--rounds", type=int, default=3, help="rounds of the batch comparison (default 3)")
     args = parser.parse_args(argv)
     warnings.simplefilter("ignore")
     rng = np.random.default_rng(2)
     f = np.linspace(1e9, 6e9, N)
     kit = example_kit()
-    print(f"scikit-rf {skrf.__version__}, numpy {np.__version__}; {N} points")
+    print(f"scikit-rf {skrf.__version__}, numpy {np.__version__}")
+    whole_twelve_term(rng)
+    print(f"-- {N} points")
 
     ours = best_of(lambda: (kit.reflect(f), kit.thru(f)))
     theirs = best_of(lambda: skrf_kit(f, kit), 3)
@@ -78,7 +84,7 @@ def main(argv=None):
     G, T = kit.reflect(f), kit.thru(f)
     Gm1, Gm2 = G + 0.1 * (rng.standard_normal((N, 3)) + 1j), G + 0.1 * (rng.standard_normal((N, 3)) - 1j)
     Tm = T + 0.05 * (rng.standard_normal((N, 2, 2)) + 1j * rng.standard_normal((N, 2, 2)))
-    cal = calset.TwelveTermCal.build(f, G, Gm1, G, Gm2, T, Tm, kit=kit.to_dict())
+    cal = calset.TwelveTermCal.build(f, G, Gm1, G, Gm2, T, Tm, kit=kit.to_dict(), convention="engineering")
     folder = tempfile.mkdtemp()
     try:
         path = os.path.join(folder, "cal.npz")
@@ -93,37 +99,121 @@ def main(argv=None):
             files.append(os.path.join(raw, f"dut{i:04d}.s2p"))
             touchstone.write(files[-1], f, base + 0.001 * i)
 
-        out = os.path.join(folder, "ours")
-        t = time.perf_counter()
-        assert cli.main(["apply", path, *files, "-o", out, "-q"]) == 0
-        ours_cli = (time.perf_counter() - t) / len(files)
-        t = time.perf_counter()
-        for source in files[:200]:
-            cal.apply_file(source, os.path.join(out, os.path.basename(source)))
-        ours_one = (time.perf_counter() - t) / 200
+        # reading one file, against scikit-rf's Network(path)
+        ours_read = best_of(lambda: touchstone.read(files[0]), 50)
+        theirs_read = best_of(lambda: skrf.Network(files[0]), 10)
+        print(f"read of a {N}-point two-port Touchstone 1.1 file: {theirs_read / ours_read:7.1f}x "
+              f"({ours_read * 1e3:.3f} ms / scikit-rf {theirs_read * 1e3:.2f} ms)", flush=True)
 
         net = network_maker(f)
         skcal = skrf.calibration.TwelveTerm(measured=two_port_reflects(net, Gm1, Gm2) + [net(Tm)],
                                            ideals=two_port_reflects(net, G, G) + [net(T)], n_thrus=1)
         skcal.run()
-        theirs_dir = os.path.join(folder, "theirs")
-        os.makedirs(theirs_dir)
         count = len(files) if args.full else 50
-        t = time.perf_counter()
-        for source in files[:count]:
-            corrected = skcal.apply_cal(skrf.Network(source))
-            corrected.write_touchstone(filename=os.path.basename(source)[:-4], dir=theirs_dir)
-        theirs_file = (time.perf_counter() - t) / count
-        check = touchstone.read(os.path.join(out, os.path.basename(files[7])))[1]
-        agree = np.max(np.abs(check - skrf.Network(os.path.join(theirs_dir, os.path.basename(files[7]))).s))
-        print(f"batch correction, read + twelve-term + write per file: {theirs_file / ours_cli:7.1f}x with "
-              f"orvane-cal apply ({ours_cli * 1e3:.2f} ms/file over 1000 files; scikit-rf {theirs_file * 1e3:.1f} "
-              f"ms/file over {count}); one thread {theirs_file / ours_one:.1f}x ({ours_one * 1e3:.2f} ms/file); "
-              f"results agree to {agree:.1e}")
+
+        def skrf_loop(target):
+            os.makedirs(target)
+            t = time.perf_counter()
+            for source in files[:count]:
+                corrected = skcal.apply_cal(skrf.Network(source))
+                corrected.write_touchstone(filename=os.path.basename(source)[:-4], dir=target)
+            return (time.perf_counter() - t) / count
+
+        def ours_loop(target, jobs):
+            t = time.perf_counter()
+            with contextlib.redirect_stdout(io.StringIO()):
+                assert cli.main(["apply", path, *files, "-o", target, "-q", "-j", str(jobs)]) == 0
+            return (time.perf_counter() - t) / len(files)
+
+        # the machine is shared: each round times both in turn, fresh output folders every time
+        for round in range(args.rounds):
+            theirs_file = skrf_loop(os.path.join(folder, f"theirs{round}"))
+            two = ours_loop(os.path.join(folder, f"two{round}"), 2)
+            one = ours_loop(os.path.join(folder, f"one{round}"), 1)
+            print(f"batch correction, read + twelve-term + write, round {round + 1}: orvane-cal apply "
+                  f"{theirs_file / two:5.1f}x with 2 threads ({two * 1e3:.2f} ms/file), {theirs_file / one:5.1f}x "
+                  f"with one ({one * 1e3:.2f} ms/file); scikit-rf {theirs_file * 1e3:.1f} ms/file over {count}",
+                  flush=True)
+        check = touchstone.read(os.path.join(folder, "two0", os.path.basename(files[7])))[1]
+        agree = np.max(np.abs(check - skrf.Network(os.path.join(folder, "theirs0", os.path.basename(files[7]))).s))
+        print(f"  results agree with scikit-rf's to {agree:.1e}")
+        split(cal, files, folder)
     finally:
         shutil.rmtree(folder)
 
     multiline(rng, f)
+
+
+def split(cal, files, folder):
+    """Where one file's time goes, on one thread: reading (file system and
+    parsing), the correction, writing (formatting, then the file system:
+    a new file written whole under a unique name and renamed)."""
+    from orvane_ex import _native
+
+    n = 300
+    text = [open(p, "rb").read() for p in files[:n]]
+    t = time.perf_counter()
+    data = [_native.read_touchstone_data(p) for p in files[:n]]
+    read = (time.perf_counter() - t) / n
+    t = time.perf_counter()
+    corrected = [cal.apply(d["s"]) for d in data]
+    correct = (time.perf_counter() - t) / n
+    target = os.path.join(folder, "split")
+    os.makedirs(target)
+    t = time.perf_counter()
+    for i, s in enumerate(corrected):
+        touchstone.write(os.path.join(target, f"w{i}.s2p"), data[i]["f"], s)
+    write = (time.perf_counter() - t) / n
+    t = time.perf_counter()
+    for i, blob in enumerate(text):            # the file system alone: the same bytes, written as the writer does
+        fd, temp = tempfile.mkstemp(dir=target, suffix=".part")
+        os.write(fd, blob)
+        os.close(fd)
+        os.rename(temp, os.path.join(target, f"fs{i}.s2p"))
+    fs = (time.perf_counter() - t) / n
+    t = time.perf_counter()
+    for p in files[:n]:
+        with open(p, "rb") as fp:
+            fp.read()
+    fs_read = (time.perf_counter() - t) / n
+    t = time.perf_counter()
+    for i in range(n):
+        cal.apply_file(files[i], os.path.join(target, f"a{i}.s2p"))
+    whole = (time.perf_counter() - t) / n
+    kb = np.mean([len(b) for b in text]) / 1024
+    print(f"  per file ({kb:.0f} KB, one thread): read {read * 1e3:.3f} ms (of which the file system "
+          f"{fs_read * 1e3:.3f}), correct {correct * 1e3:.3f} ms, write {write * 1e3:.3f} ms (of which the file "
+          f"system {fs * 1e3:.3f}); apply_file {whole * 1e3:.3f} ms, the rest Python")
+
+
+def whole_twelve_term(rng):
+    """Building a twelve-term model from the standards and correcting one
+    device with it, against scikit-rf's TwelveTerm doing the same."""
+    from orvane_ex import hidden
+
+    def cplx(*shape):
+        return rng.standard_normal(shape) + 1j * rng.standard_normal(shape)
+
+    for n in WHOLE_SIZES:
+        f = np.linspace(1e9, 2e9, n)
+        G, T = hidden.getIdealSparams(n)
+        Gm1, Gm2 = G + 0.1 * cplx(n, 3), G + 0.1 * cplx(n, 3)
+        Tm, Dm = T + 0.1 * cplx(n, 2, 2), cplx(n, 2, 2)
+        net = network_maker(f)
+        ideals = two_port_reflects(net, G, G) + [net(T + 0j)]
+        measured = two_port_reflects(net, Gm1, Gm2) + [net(Tm)]
+        dut = net(Dm)
+
+        def theirs_run():
+            c = skrf.calibration.TwelveTerm(measured=measured, ideals=ideals, n_thrus=1)
+            c.run()
+            return c.apply_cal(dut)
+
+        ours = best_of(lambda: hidden.correct12Term(Dm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm)), 15)
+        theirs = best_of(theirs_run, 3 if n > 10000 else 5)
+        agree = np.max(np.abs(hidden.correct12Term(Dm, *hidden.get12TermModel(G, Gm1, G, Gm2, T, Tm)) - theirs_run().s))
+        print(f"whole twelve-term calibration (build + correct one device), N={n:<6} {theirs / ours:7.0f}x  "
+              f"({ours * 1e3:.3f} ms / scikit-rf {theirs * 1e3:.1f} ms; results agree to {agree:.1e})", flush=True)
 
 
 def multiline(rng, f):

@@ -292,3 +292,48 @@ def test_warnings_are_one_line_of_the_commands_own(tmp_path, capsys):
     assert run("build", "-m", "trl", "-s", tmp_path, "--lengths", "0", "0.001", "-o", tmp_path / "c.npz") == 0
     err = capsys.readouterr().err
     assert err.startswith("orvane-cal: warning: trl: the line's phase is within 10 degrees") and err.count("\n") == 1
+
+
+def test_apply_reads_every_version_and_corrects_two_ports_inside_n_ports_when_told_which(bench, capsys, rng):
+    root, board = bench
+    cal = built(root)
+    f, raw, _ = touchstone.read(root / "raw" / "dut0.s2p")
+    four = 0.01 * (rng.standard_normal((len(f), 4, 4)) + 1j * rng.standard_normal((len(f), 4, 4)))
+    four[:, ::2, ::2] = raw                                     # the device between ports 1 and 3
+    nports = root / "nports"
+    nports.mkdir()
+    touchstone.write(nports / "dut.s4p", f, four)
+    touchstone.write(nports / "dut2.ts", f, four, version="2.1", z0=[50, 50, 50, 50])
+    assert run("apply", cal, nports / "dut.s4p", nports / "dut2.ts", "-o", root / "out") == 2
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1 and "2 of the 2 files are not" in err and "with --ports (e.g. --ports 1,2)" in err
+    assert run("apply", cal, nports / "dut.s4p", nports / "dut2.ts", "-o", root / "out", "--ports", "1,3") == 0
+    assert sorted(os.listdir(root / "out")) == ["dut2_1-3.s2p", "dut_1-3.s2p"]
+    for name in ("dut_1-3.s2p", "dut2_1-3.s2p"):
+        S = touchstone.read(root / "out" / name, convention="board")[1]
+        assert 20 * np.log10(np.max(np.abs(S - board.device))) < -60
+    assert run("apply", cal, nports / "dut.s4p", "-o", root / "out", "--ports", "1,5") == 2
+    assert "--ports 1,5: 1 of the 1 files have fewer ports" in capsys.readouterr().err
+    # a Touchstone 2 two-port is corrected into a Touchstone 2 file
+    touchstone.write(nports / "two.ts", f, raw, version="2.0")
+    assert run("apply", cal, nports / "two.ts", "-o", root / "out2") == 0
+    data = touchstone.read_data(root / "out2" / "two.ts", convention="board")
+    assert data.version == "2.0" and 20 * np.log10(np.max(np.abs(data.s - board.device))) < -60
+
+
+def test_build_reads_touchstone_2_standards(bench, capsys):
+    root, _ = bench
+    std2 = root / "standards2"
+    std2.mkdir()
+    for path in sorted((root / "standards").iterdir()):
+        f, s, _ = touchstone.read(path)
+        touchstone.write(std2 / (path.stem + ".ts"), f, s, version="2.1")
+    assert run("build", "-m", "twelve-term", "-s", std2, "-o", root / "cal2.npz") == 0
+    assert run("build", "-m", "twelve-term", "-s", root / "standards", "-o", root / "cal1.npz") == 0
+    from orvane_ex import calset
+
+    one, two = calset.load(root / "cal1.npz"), calset.load(root / "cal2.npz")
+    np.testing.assert_array_equal(one.terms["fwd"], two.terms["fwd"])
+    touchstone.write(std2 / "open1.ts", f, np.zeros((len(f), 2, 2)), version="2.1")
+    assert run("build", "-m", "twelve-term", "-s", std2, "-o", root / "cal3.npz") == 2
+    assert "open1.ts: holds 2-port data; the open measured at port 1 is a 1-port measurement" in capsys.readouterr().err

@@ -60,7 +60,8 @@ def test_a_failed_verification_still_writes_the_report_and_exits_1(files, capsys
 
 
 @pytest.mark.parametrize("args,message", [
-    (["--verify", "dut.s2p", "reference.s2p"], "E_n needs an uncertainty budget"),
+    (["--verify", "dut.s2p", "reference.s2p"], "E_n needs an uncertainty: give --budget"),
+    (["--verify", "dut.s2p", "fixtured.s2p", "--budget", "budget.toml"], "fixtured.s2p: the reference is not on"),
     (["-o", "cal.npz"], "would replace the input cal.npz"),
     (["--device", "dut.s2p", "-o", "dut.s2p"], "would replace the input"),
     (["-o", "nowhere/r.html"], "the folder nowhere does not exist"),

@@ -14,7 +14,7 @@ import skrf
 
 from orvane_ex.calibration import METHODS, skrf_bridge
 from orvane_ex.calibration.solt import EightTermCal, TwelveTermCal
-from orvane_ex.report import Device, compare, write_report
+from orvane_ex.report import write_report
 from orvane_ex.report.document import quantity
 from orvane_ex.report.terms import NAMES, error_terms
 from orvane_ex.uncertainty import Budget
@@ -189,25 +189,21 @@ def test_verification_results_show_e_n_and_their_verdict(passed, tmp_path):
     assert f"{0 if passed else 1} of {en.size} values exceed 1" in text
 
 
-def test_e_n_of_a_verification_standard(tmp_path):
+@pytest.mark.parametrize("shift,verdict", [(0.0, "PASS"), (5.0, "FAIL")])
+def test_a_verification_of_the_uncertainty_area_shows_with_its_units(shift, verdict, tmp_path):
+    from orvane_ex.uncertainty.verification import verify
+
     s, cal = built("twelve-term")
     budget = Budget.from_dict(BUDGET)
-    dev = Device("dut", cal.f, s.raw)
-    corrected = cal.apply(s.raw)
-    exact = compare(cal, dev, Device("ref", cal.f, corrected), budget)
-    assert np.all(exact.en == 0) and exact.passed
-    u = cal.apply(s.raw, budget=budget).std_re_im()[0]        # of the real parts
-    offset = corrected + 3 * u
-    shifted = np.zeros_like(corrected)
-    shifted.real = 3 * u
-    moved = compare(cal, dev, Device("ref", cal.f, corrected + shifted), budget, k=2.0)
-    np.testing.assert_allclose(moved.en, 1.5, rtol=1e-9)            # 3 u away, over k = 2 u
-    assert not moved.passed and moved.table()[0]["points passing"] == f"0 of {len(cal.f)}"
-    loose = compare(cal, dev, Device("ref", cal.f, offset.real + 1j * corrected.imag), budget,
-                    reference_u=float(10 * u.max()))
-    assert loose.passed
-    with pytest.raises(ValueError, match="not on the grid"):
-        compare(cal, dev, Device("ref", cal.f[:-1], corrected[:-1]), budget)
+    result = cal.apply(s.raw, budget=budget)
+    u = result.std_re_im()[0]
+    check = verify(result, result.s + shift * u, name="airline")       # the reference `shift` u away
+    p = page(cal.report(tmp_path / "r.html", verification=[check], budget=budget))
+    text = "".join(p.text)
+    assert ("h3", f"airline {verdict}") in p.headings and "(k = 2)" in text
+    for column in ("worst E_n", "|x − x_ref| there", "points passing"):
+        assert column in text
+    assert "GHz" in text and " %" in text and "(linear)" in text
 
 
 # -- hostile text and failed writes -----------------------------------------------

@@ -25,7 +25,7 @@ def test_reads_what_writeSnP_and_scikit_rf_write(hidden, tmp_path, network, form
     path = tmp_path / f"x.s{ports}p"
     ff, s, z0 = touchstone.read(path)
     want = skrf.Network(str(path))
-    assert z0 == 50 and s.shape == (41, ports, ports)
+    assert z0.tolist() == [50.0] * ports and s.shape == (41, ports, ports)
     np.testing.assert_allclose(ff, want.f, rtol=1e-15)
     np.testing.assert_allclose(s, want.s, rtol=1e-15, atol=0)
     if form == "ri":
@@ -53,22 +53,24 @@ def test_comments_spacing_and_option_defaults(tmp_path):
                     "1.0\t0.5   90 ! inline\n\n  2.0 0.25 -90\n# MHz S RI R 50\n")
     f, s, z0 = touchstone.read(path)
     np.testing.assert_array_equal(f, [1e9, 2e9])
-    assert z0 == 75
+    assert z0.tolist() == [75.0]
     np.testing.assert_allclose(s[:, 0, 0], [0.5j, -0.25j], atol=1e-16)
     path = tmp_path / "default.s1p"
     path.write_text("1 0.5 0\n")                       # no option line: GHz S MA R 50
     f, s, z0 = touchstone.read(path)
-    assert f[0] == 1e9 and z0 == 50 and s[0, 0, 0] == 0.5
+    assert f[0] == 1e9 and z0.tolist() == [50.0] and s[0, 0, 0] == 0.5
 
 
 MALFORMED = {
     "bad number": ("# Hz S RI R 50\n1 0.1 0.2\n2 0.1 x0.2\n", "line 3: 'x0.2' is not a number"),
     "incomplete": ("# Hz S RI R 50\n1 0.1 0.2\n2 0.1\n", "line 3: incomplete point: 2 numbers where a 1-port"),
     "decreasing": ("# Hz S RI R 50\n2 0.1 0.2\n1 0.1 0.2\n", "line 3: frequencies must increase"),
-    "y parameters": ("# Hz Y RI R 50\n1 0.1 0.2\n", "line 1: only S-parameters are read"),
+    "h parameters": ("# Hz H RI R 50\n1 0.1 0.2\n", "line 1: H-parameters describe two-ports, this file has 1"),
     "bad option": ("# Hz S RI Q 50\n1 0.1 0.2\n", "line 1: unknown option 'Q'"),
     "bad z0": ("# Hz S RI R -5\n1 0.1 0.2\n", "line 1: reference impedance '-5' is not a positive number"),
-    "version 2": ("[Version] 2.0\n", "line 1: Touchstone 2.0 keywords"),
+    "version 2 keyword in version 1": ("# Hz S RI R 50\n[Number of Ports] 1\n", "line 2: \\[Number of Ports\\] is a "
+                                       "Touchstone 2 keyword"),
+    "version 2 without data": ("[Version] 2.0\n", "no \\[Network Data\\]"),
     "empty": ("! nothing\n", "no data"),
     "not finite": ("# Hz S RI R 50\n1 nan 0.2\n", "line 2: a value is not finite"),
 }
@@ -89,8 +91,10 @@ def test_files_that_cannot_be_read_or_written(tmp_path, network):
     f, S = network
     with pytest.raises(FileNotFoundError):
         touchstone.read(tmp_path / "missing.s2p")
-    with pytest.raises(ValueError, match="only one- and two-port"):
-        touchstone.read(tmp_path / "x.s4p")
+    (tmp_path / "x.txt").write_text("# Hz S RI R 50\n1 0 0\n")
+    with pytest.raises(touchstone.TouchstoneError, match="a Touchstone 1 file, whose name must end in .sNp"):
+        touchstone.read(tmp_path / "x.txt")
+    (tmp_path / "x.txt").unlink()
     with pytest.raises(FileNotFoundError):
         touchstone.write(tmp_path / "no" / "dir.s2p", f, S)
     with pytest.raises(ValueError, match="a 2-port network goes into a .s2p file"):
@@ -175,7 +179,8 @@ def test_only_regular_files_of_sensible_size_are_read(tmp_path, kind):
     (dict(s=np.nan), "s: the S-parameters of point 3 "),
     (dict(s=np.inf * 1j), "s: the S-parameters of point 3 "),
     (dict(f=np.nan), "f: the frequency of point 3 is not finite"),
-    (dict(f=-1.0), r"f: frequencies must increase \(point 3, -1 Hz, follows 1.25e\+09 Hz\)"),
+    (dict(f=1.0), r"f: frequencies must increase \(point 3, 1 Hz, follows 1.25e\+09 Hz\)"),
+    (dict(f=-1.0), r"f: the frequency of point 3 is negative \(-1 Hz\)"),
     (dict(f="equal in GHz"), r"point 4, 1916.9709739423324 Hz, follows 1916.9709739423322 Hz, equal once written in GHz"),
     (dict(z0=np.inf), "z0 must be a positive, finite impedance"),
     (dict(z0=np.nan), "z0 must be a positive, finite impedance"),

@@ -6,29 +6,6 @@
 
 namespace hidden::numeric {
 
-enum : int { kDouble = 12, kCDouble = 15, kAligned = 0x0100 };
-
-std::optional<ArrayIn> array_in(py::handle obj, int ndim) {
-    auto& api = py::detail::npy_api::get();
-    if (Py_TYPE(obj.ptr()) != api.PyArray_Type_) return std::nullopt;
-    auto* a = py::detail::array_proxy(obj.ptr());
-    if (a->nd != ndim || !(a->flags & kAligned)) return std::nullopt;
-    auto* d = py::detail::array_descriptor_proxy(a->descr);
-    if (d->type_num != kDouble && d->type_num != kCDouble) return std::nullopt;
-#if PY_LITTLE_ENDIAN
-    if (d->byteorder == '>') return std::nullopt;
-#else
-    if (d->byteorder == '<') return std::nullopt;
-#endif
-    if (a->dimensions[0] < 1) return std::nullopt;
-    ArrayIn r{a->data, a->dimensions[0], {0, 0, 0}, {1, 1, 1}, d->type_num == kCDouble};
-    for (int i = 0; i < ndim; ++i) {
-        r.shape[i] = a->dimensions[i];
-        r.stride[i] = a->strides[i];
-    }
-    return r;
-}
-
 py::dtype dtype_of(bool complex) {
     static py::dtype f64 = py::dtype::of<double>();
     static py::dtype c128 = py::dtype::of<std::complex<double>>();
@@ -36,10 +13,13 @@ py::dtype dtype_of(bool complex) {
 }
 
 // PyArray_NewFromDescr without pybind11's conversions: these sit on the
-// per-call path of every native result.
+// per-call path of every native result. The two descriptors are numpy's
+// own, kept for the life of the process.
 static py::array new_from_descr(bool complex, int nd, Index* shape, Index* strides, void* data, PyObject* base) {
+    static PyObject* const f64 = dtype_of(false).release().ptr();
+    static PyObject* const c128 = dtype_of(true).release().ptr();
     auto& api = py::detail::npy_api::get();
-    PyObject* descr = dtype_of(complex).inc_ref().ptr();  // stolen
+    PyObject* descr = Py_NewRef(complex ? c128 : f64);  // stolen
     const int flags = data ? (api.NPY_ARRAY_WRITEABLE_ | api.NPY_ARRAY_ALIGNED_) : 0;
     PyObject* a = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr, nd, shape, strides, data, flags, nullptr);
     if (!a) throw py::error_already_set();

@@ -12,10 +12,58 @@
 namespace hidden::numeric {
 namespace py = pybind11;
 
+// numpy's type numbers and flag bits (stable parts of its C API)
+enum : int { kDouble = 12, kCDouble = 15, kAligned = 0x0100 };
+
+inline bool native_order(const py::detail::PyArrayDescr_Proxy* d) {
+#if PY_LITTLE_ENDIAN
+    return d->byteorder != '>';
+#else
+    return d->byteorder != '<';
+#endif
+}
+
 // An exact numpy.ndarray of float64 or complex128 of rank `ndim`, in native
-// byte order, aligned, with at least one point. Reads the array's fields and
-// nothing else: no Python code runs.
-std::optional<ArrayIn> array_in(py::handle obj, int ndim);
+// byte order, aligned, with at least one point: true, and its description in
+// `r`. Reads the array's fields and nothing else: no Python code runs. Inline:
+// it sits on the per-call path of every native call.
+inline bool read_array(py::handle obj, int ndim, ArrayIn& r) {
+    auto& api = py::detail::npy_api::get();
+    if (Py_TYPE(obj.ptr()) != api.PyArray_Type_) return false;
+    auto* a = py::detail::array_proxy(obj.ptr());
+    if (a->nd != ndim || !(a->flags & kAligned)) return false;
+    auto* d = py::detail::array_descriptor_proxy(a->descr);
+    if ((d->type_num != kDouble && d->type_num != kCDouble) || !native_order(d)) return false;
+    if (a->dimensions[0] < 1) return false;
+    r.data = a->data;
+    r.n = a->dimensions[0];
+    r.complex = d->type_num == kCDouble;
+    for (int i = 0; i < 3; ++i) {
+        r.shape[i] = i < ndim ? a->dimensions[i] : 1;
+        r.stride[i] = i < ndim ? a->strides[i] : 0;
+    }
+    return true;
+}
+
+// The object is still the array `r` describes (same type, data, dtype, shape,
+// strides, alignment): nothing changed it since read_array.
+inline bool still(py::handle obj, int ndim, const ArrayIn& r) {
+    if (Py_TYPE(obj.ptr()) != py::detail::npy_api::get().PyArray_Type_) return false;
+    auto* a = py::detail::array_proxy(obj.ptr());
+    if (a->data != r.data || a->nd != ndim || !(a->flags & kAligned)) return false;
+    auto* d = py::detail::array_descriptor_proxy(a->descr);
+    if (d->type_num != (r.complex ? kCDouble : kDouble) || !native_order(d)) return false;
+    for (int i = 0; i < ndim; ++i)
+        if (a->dimensions[i] != r.shape[i] || a->strides[i] != r.stride[i]) return false;
+    return true;
+}
+
+// read_array as an optional.
+inline std::optional<ArrayIn> array_in(py::handle obj, int ndim) {
+    ArrayIn a;
+    if (!read_array(obj, ndim, a)) return std::nullopt;
+    return a;
+}
 
 py::dtype dtype_of(bool complex);
 

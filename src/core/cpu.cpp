@@ -6,21 +6,39 @@
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
 #include <immintrin.h>
 #include <intrin.h>
+#define HIDDEN_X86 1
+static void cpuid(int leaf, int sub, unsigned r[4]) {
+    int v[4];
+    __cpuidex(v, leaf, sub);
+    for (int i = 0; i < 4; ++i) r[i] = unsigned(v[i]);
+}
+static unsigned long long xcr0() { return _xgetbv(0); }
+#elif (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#define HIDDEN_X86 1
+static void cpuid(int leaf, int sub, unsigned r[4]) { __cpuid_count(leaf, sub, r[0], r[1], r[2], r[3]); }
+static unsigned long long xcr0() {
+    unsigned lo, hi;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    return (static_cast<unsigned long long>(hi) << 32) | lo;
+}
 #endif
 
 namespace hidden::numeric {
 
+// From the CPU's own answers (cpuid, xgetbv) rather than the compiler
+// runtime's __builtin_cpu_supports: the runtime of the wheels' toolchain
+// (zig) reported no AVX2 on a CPU that has it.
 bool cpu_has_avx2_fma() {
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-    int r[4];
-    __cpuid(r, 1);
-    const bool fma = r[2] & (1 << 12), osxsave = r[2] & (1 << 27), avx = r[2] & (1 << 28);
-    if (!fma || !osxsave || !avx || (_xgetbv(0) & 6) != 6) return false;  // the OS saves the YMM state
-    __cpuidex(r, 7, 0);
-    return r[1] & (1 << 5);
+#if defined(HIDDEN_X86)
+    unsigned r[4];
+    cpuid(0, 0, r);
+    if (r[0] < 7) return false;
+    cpuid(1, 0, r);
+    const bool fma = r[2] & (1u << 12), osxsave = r[2] & (1u << 27), avx = r[2] & (1u << 28);
+    if (!fma || !osxsave || !avx || (xcr0() & 6) != 6) return false;  // the OS saves the YMM state
+    cpuid(7, 0, r);
+    return r[1] & (1u << 5);
 #else
     return false;
 #endif

@@ -10,10 +10,6 @@
 namespace hidden::numeric {
 namespace py = pybind11;
 
-static CmulMode mode = CmulMode::unknown;
-
-CmulMode cmul_mode() { return mode; }
-
 template <bool F>
 static bool matches(const std::complex<double>* a, const std::complex<double>* b, const std::complex<double>* prod,
                     const std::complex<double>* quot, int n) {
@@ -48,7 +44,7 @@ void probe_numpy_arithmetic() {
     if (!prod || !quot) throw py::error_already_set();
     const bool fused = matches<true>(pa, pb, prod.data(), quot.data(), n);
     const bool plain = matches<false>(pa, pb, prod.data(), quot.data(), n);
-    mode = plain ? CmulMode::plain : fused ? CmulMode::fused : CmulMode::unknown;
+    probed_mode = plain ? CmulMode::plain : fused ? CmulMode::fused : CmulMode::unknown;
 }
 
 }  // namespace hidden::numeric

@@ -25,7 +25,6 @@ namespace {
 
 using cplx = std::complex<double>;
 using Frequencies = py::array_t<double, py::array::c_style | py::array::forcecast>;
-constexpr double kPi = 3.14159265358979323846;
 
 struct Offset {
     double delay, loss, z0;
@@ -141,7 +140,7 @@ py::object reflection(Frequencies f, const std::string& kind, std::array<double,
             for (int i = 0; i < kParameters; ++i) J[k * kParameters + i] = r.d(i);
         }
     }
-    if (!sensitivities) return std::move(out);
+    if (!sensitivities) return py::object(std::move(out));
     return py::make_tuple(out, jacobian);
 }
 
@@ -170,7 +169,7 @@ py::object offset_line(Frequencies f, double delay, double loss, double offset_z
                 for (int j = 0; j < 3; ++j) J[(k * 2 + i) * 3 + j] = x[i].d(j);
         }
     }
-    if (!sensitivities) return std::move(out);
+    if (!sensitivities) return py::object(std::move(out));
     return py::make_tuple(out, jacobian);
 }
 

@@ -23,6 +23,8 @@ private:
     std::fenv_t saved_;
 };
 
+inline constexpr double kPi = 3.14159265358979323846;
+
 void register_info(py::module_& m);
 void register_touchstone(py::module_& m);
 void register_calkit(py::module_& m);

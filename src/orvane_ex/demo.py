@@ -201,16 +201,16 @@ def solt(args, settings):
     pngs = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
                 ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
 
-    # the device behind mismatched fixtures, in the time domain and gated; a
-    # report of each calibration, the kit model's with its uncertainty and
-    # the device verified against its true values
-    from orvane_ex import demo_views
+    # the device behind mismatched fixtures, in the time domain and gated,
+    # and a report of each calibration
+    from orvane_ex import demo_uncertainty, demo_views
 
     views, lines = demo_views.fixtured(args, settings, cal, results["12-term, kit model"], truth)
     for line in lines:
         print(line)
-    pages = demo_views.reports(args.out, cals, {"DUT": Sm}, verify=("twelve-term", Sm, truth))
+    pages = demo_views.reports(args.out, cals, {"DUT": Sm})
     written = sorted(listed.values()) + [s2p, cal_path, *pngs, *views, *pages]
+    written += demo_uncertainty.run(args, settings, measured)
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
           f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
     print(f"open the reports in a browser: {os.path.join(args.out, 'report-twelve-term.html')}, ...")

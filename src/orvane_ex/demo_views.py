@@ -5,22 +5,6 @@ import os
 
 import numpy as np
 
-# the demo's uncertainty budget: the board's receiver noise and what a bench
-# would allow for its kit and connections
-BUDGET = {
-    "name": "virtual QLM-417 demo bench",
-    "noise": {"floor": "-90 dB"},
-    "kit": {"open": {"capacitance": ["1 fF"], "delay": "0.2 ps"}, "short": {"inductance": ["1 pH"], "delay": "0.2 ps"},
-            "load": {"resistance": "0.2 ohm"}, "thru": {"delay": "0.2 ps"}},
-    "connector": {"port1": "-70 dB", "port2": "-70 dB"},
-}
-
-
-def budget():
-    from orvane_ex.uncertainty import Budget
-
-    return Budget.from_dict(BUDGET, source="the demo's budget")
-
 
 def comparison(out, f, stacks, titles, truth, heading):
     """comparison.png (magnitude and phase of every trace, the board's
@@ -46,25 +30,14 @@ def comparison(out, f, stacks, titles, truth, heading):
     return [png, errors]
 
 
-def reports(out, cals, devices, *, verify=None):
+def reports(out, cals, devices):
     """report-<name>.html for each calibration of `cals` ({name: cal}), with
-    the devices ({label: raw [n,2,2] in the board's convention}); `verify`
-    names the calibration that also gets a budget and the device verified
-    against its true values (verify=(name, raw, truth))."""
-    from orvane_ex.report import Device, compare
-
+    the devices ({label: raw [n,2,2] in the board's convention})."""
     paths = []
     for name, cal in cals.items():
         path = os.path.join(out, f"report-{name}.html")
         shown = devices if cal.ports == 2 else {k: v[:, 0, 0] for k, v in devices.items()}
-        results, b = [], None
-        if verify is not None and verify[0] == name:
-            b = budget()
-            cal = cal.with_uncertainty(b)
-            _, raw, truth = verify
-            results.append(compare(cal, Device("DUT against its true S-parameters", cal.f, raw),
-                                   Device("true S-parameters", cal.f, truth), b))
-        cal.report(path, devices=shown, verification=results, budget=b)
+        cal.report(path, devices=shown)
         paths.append(path)
     return paths
 

@@ -1,5 +1,6 @@
 // Frequency-response models: one complex factor per measured quantity.
-#include <algorithm>
+#include <array>
+#include <initializer_list>
 
 #include "docs.hpp"
 #include "kernels.hpp"
@@ -8,12 +9,24 @@
 
 namespace hidden::calibration {
 
+// The kernels compute every quotient in the job's arithmetic: complex as soon
+// as any argument is complex, a real operand taken as x + 0j, which is how
+// numpy casts it for its complex loop. Only a quotient of two real arrays
+// would differ (numpy divides those as reals), so a job with complex
+// arguments declines when one of its quotients has two real operands.
+static bool quotients_agree(const NativeCall& call, std::initializer_list<std::array<int, 2>> pairs) {
+    if (!call.any_complex()) return true;
+    for (auto [a, b] : pairs)
+        if (!call.kind(a).complex && !call.kind(b).complex) return false;
+    return true;
+}
+
 py::object vector_ratio(py::handle measured, py::handle actual) {
     return evaluate(
         {Name::np},
         [&] {
             NativeCall call;
-            if (!call.vector(measured).vector(actual) || !call.one_kind()) return py::object();
+            if (!call.vector(measured).vector(actual)) return py::object();
             call.result(numeric::vector_result(call.any_complex(), call.points()));
             return call.run(netparams::kernels().ratio);
         },
@@ -33,7 +46,7 @@ static py::object get2PortResponseModel(const Call& c) {
         [&] {
             NativeCall call;
             call.vector(G1).vector(G1m).vector(G2).vector(G2m).stack(T).stack(Tm);
-            if (!call || !call.one_kind()) return py::object();
+            if (!call || !quotients_agree(call, {{1, 0}, {3, 2}, {5, 4}})) return py::object();
             call.result(numeric::stack_result(true, call.points()));
             return call.run(kernels().get2PortResponseModel);
         },
@@ -58,11 +71,13 @@ static py::object correctResponse(const Call& c) {
         {Name::np},
         [&] {
             NativeCall call;
-            if (!call.stack(c[0]).stack(c[1]) || !call.one_kind()) return py::object();
+            if (!call.stack(c[0]).stack(c[1])) return py::object();
             // numpy lays the quotient out like its operands when they agree
-            const auto& Sm = call.arg(0);
-            if (!std::equal(Sm.stride, Sm.stride + 3, call.arg(1).stride)) return py::object();
-            call.result(numeric::like(Sm.complex, Sm));
+            // (strides counted in elements: a real operand's are half as many bytes)
+            const auto &Sm = call.arg(0), &H = call.arg(1);
+            for (int i = 0; i < 3; ++i)
+                if (Sm.stride[i] * (H.complex ? 2 : 1) != H.stride[i] * (Sm.complex ? 2 : 1)) return py::object();
+            call.result(numeric::like(call.any_complex(), Sm));
             return call.run(kernels().correctResponse);
         },
         [&] { return ratio(py::reinterpret_borrow<py::object>(c[0]), py::reinterpret_borrow<py::object>(c[1])); });

@@ -1,7 +1,5 @@
 // ab2G, ab2S and ab2S_SwitchCorrect: wave recordings to reflection
 // coefficients and S-parameter stacks.
-#include <cstring>
-
 #include "evaluation/evaluation.hpp"
 #include "formulas.hpp"
 #include "kernels.hpp"
@@ -42,49 +40,53 @@ struct NumpyWaves : NumpyPath {
 // those keys, so no Python code (a key's __eq__ or __hash__) runs during
 // them. The native path reads recordings and port maps only under that rule.
 
-static bool keys_are(PyObject* d, PyTypeObject* type) {
-    if (!PyDict_CheckExact(d)) return false;
+// A recording keyed by exact ints.
+static bool plain_recording(PyObject* rec) {
+    if (!PyDict_CheckExact(rec)) return false;
     Py_ssize_t pos = 0;
     PyObject *k, *v;
-    while (PyDict_Next(d, &pos, &k, &v))
-        if (Py_TYPE(k) != type) return false;
+    while (PyDict_Next(rec, &pos, &k, &v))
+        if (!PyLong_CheckExact(k)) return false;
     return true;
 }
 
 // A port map of exact str keys and exact int values.
 static bool plain_ports(PyObject* ports) {
-    if (!keys_are(ports, &PyUnicode_Type)) return false;
+    if (!PyDict_CheckExact(ports)) return false;
     Py_ssize_t pos = 0;
     PyObject *k, *v;
     while (PyDict_Next(ports, &pos, &k, &v))
-        if (!PyLong_CheckExact(v)) return false;
+        if (!PyUnicode_CheckExact(k) || !PyLong_CheckExact(v)) return false;
     return true;
 }
 
-// ports[key] of a plain port map, or nullptr. Borrowed: valid while no
-// Python code runs.
-static PyObject* port_of(PyObject* ports, const char* key) {
-    static const char* const names[6] = {"Tx1", "Tx2", "Rx1A", "Rx1B", "Rx2A", "Rx2B"};
-    static PyObject* interned[6] = {};
-    for (int i = 0; i < 6; ++i) {
-        if (std::strcmp(names[i], key) != 0) continue;
-        if (!interned[i] && !(interned[i] = PyUnicode_InternFromString(key))) throw py::error_already_set();
-        return PyDict_GetItem(ports, interned[i]);
-    }
-    return nullptr;
-}
+// The port map's keys, in the order of Rx, then the transmitters.
+enum class Key : int { Rx1A, Rx1B, Rx2A, Rx2B, Tx1, Tx2 };
 
-// rec[port] of a recording keyed by exact ints, or nullptr.
-static PyObject* wave_of(PyObject* rec, PyObject* port) { return port ? PyDict_GetItem(rec, port) : nullptr; }
+// ports[key] of a plain port map, or nullptr. Borrowed: valid while no
+// Python code runs. The keys are interned once; a look-up among exact str
+// keys compares strings only and cannot fail or run Python code.
+static PyObject* port_of(PyObject* ports, Key key) {
+    static const char* const names[6] = {"Rx1A", "Rx1B", "Rx2A", "Rx2B", "Tx1", "Tx2"};
+    static PyObject* interned[6] = {};
+    PyObject*& name = interned[int(key)];
+    if (!name && !(name = PyUnicode_InternFromString(names[int(key)]))) throw py::error_already_set();
+    return PyDict_GetItemWithError(ports, name);
+}
+static PyObject* port_of(PyObject* ports, Rx rx) { return port_of(ports, Key(int(rx))); }
+
+// rec[port] of a recording keyed by exact ints, or nullptr (int keys: no
+// Python code, no error).
+static PyObject* wave_of(PyObject* rec, PyObject* port) { return port ? PyDict_GetItemWithError(rec, port) : nullptr; }
 
 // The four receiver vectors of one recording, in the order of Rx.
 static void take_waves(NativeCall& call, PyObject* rec, PyObject* ports) {
-    if (!keys_are(rec, &PyLong_Type)) {
+    if (!plain_recording(rec)) {
         call.decline();
         return;
     }
     for (int i = 0; i < 4; ++i) {
-        PyObject* v = wave_of(rec, port_of(ports, rx_key(Rx(i))));
+        PyObject* v = wave_of(rec, port_of(ports, Rx(i)));
         if (!v) {
             call.decline();
             return;
@@ -134,32 +136,34 @@ static const Definition ab2S_SwitchCorrect_definition{
 // a missing key, a value that is no plain array) is left to the numpy path,
 // which gives the module's own result or error.
 static py::object ab2G_native(PyObject* rec, PyObject* ports) {
-    if (!plain_ports(ports) || !keys_are(rec, &PyLong_Type)) return py::object();
+    if (!plain_ports(ports) || !PyDict_CheckExact(rec)) return py::object();
+    // one pass: exact int keys, array values, and the last whose first value is zero
     PyObject* tx = nullptr;
     Py_ssize_t pos = 0;
     PyObject *k, *v;
+    numeric::ArrayIn a;
     while (PyDict_Next(rec, &pos, &k, &v)) {
-        auto a = numeric::array_in(v, 1);
-        if (!a) return py::object();
-        const double* first = reinterpret_cast<const double*>(a->data);
-        if (first[0] == 0 && (!a->complex || first[1] == 0)) tx = k;
+        if (!PyLong_CheckExact(k) || !numeric::read_array(v, 1, a)) return py::object();
+        const double* first = reinterpret_cast<const double*>(a.data);
+        if (first[0] == 0 && (!a.complex || first[1] == 0)) tx = k;
     }
-    PyObject* t1 = port_of(ports, "Tx1");
-    PyObject* t2 = port_of(ports, "Tx2");
-    const char *b_key, *a_key;
+    PyObject* t1 = port_of(ports, Key::Tx1);
+    PyObject* t2 = port_of(ports, Key::Tx2);
+    Rx b_key, a_key;
     if (tx && tx == t1) {
-        b_key = "Rx1B", a_key = "Rx1A";
+        b_key = Rx::B1, a_key = Rx::A1;
     } else if (tx && t1 && tx == t2) {
-        b_key = "Rx2B", a_key = "Rx2A";
+        b_key = Rx::B2, a_key = Rx::A2;
     } else {
         return py::object();
     }
     PyObject* b = wave_of(rec, port_of(ports, b_key));
-    PyObject* a = wave_of(rec, port_of(ports, a_key));
-    if (!a || !b) return py::object();
+    PyObject* a_wave = wave_of(rec, port_of(ports, a_key));
+    if (!a_wave || !b) return py::object();
     NativeCall call;
-    call.vector(b).vector(a);
-    if (!call || !call.one_kind()) return py::object();
+    // b / a: numpy casts a real operand beside a complex one to x + 0j, as
+    // the kernel's loads do
+    if (!call.vector(b).vector(a_wave)) return py::object();
     call.result(numeric::vector_result(call.any_complex(), call.points()));
     return call.run(kernels().ratio);
 }

@@ -26,6 +26,7 @@ half-succeeds.
 """
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import datetime
 import importlib
@@ -260,26 +261,65 @@ class Calibration:
         out.s = in_convention(np.asarray(S).reshape(net.s.shape), self.convention)
         return out
 
-    def apply_file(self, source, target, *, interpolate: str | None = None) -> None:
-        """Corrects a Touchstone file into another (written whole or not at
-        all). With `interpolate` ('linear' or 'cubic') a file on another grid
+    def apply_file(self, source, target, *, interpolate: str | None = None, ports=None, budget=None,
+                   covariance: bool = False) -> None:
+        """Corrects a Touchstone file (any version) into another, written whole
+        or not at all, in the source's version (Touchstone 2 stays 2).
+
+        With `interpolate` ('linear' or 'cubic') a file on another grid
         inside the calibrated span is corrected with the terms interpolated
-        onto it; otherwise its grid must be this calibration's."""
+        onto it; otherwise its grid must be this calibration's. `ports`
+        (numbers from 1, as many as the calibration corrects) picks the
+        two-port (or port) to correct inside a file of more ports; the
+        target then holds that one (a .s2p or .s1p name for version 1).
+
+        With a `budget` (an `orvane_ex.uncertainty.Budget`), or `covariance`
+        for a calibration that keeps its uncertainty, the corrected values'
+        covariance is written beside the target too (`target` + ".cov", see
+        `orvane_ex.files.covariance`): the calibration's kept uncertainty,
+        or the budget's, and the budget's influences on the device."""
+        from ..files import covariance as covariance_file
         from ..files import touchstone
 
-        f, Sm, z0 = touchstone.read(source, convention=self.convention)
+        data = touchstone.read_data(source, convention=self.convention)
+        f, Sm, z0 = data.f, data.s, data.z0
+        if ports is not None:
+            index = [int(p) - 1 for p in ports]
+            if len(index) != self.ports or min(index) < 0 or max(index) >= Sm.shape[1]:
+                raise ValueError(f"{os.fspath(source)}: ports {ports} of a {Sm.shape[1]}-port file; a "
+                                 f"{self.method} calibration corrects {self.ports} of them")
+            Sm, z0 = Sm[:, index][:, :, index], z0[index]
         if Sm.shape[1] != self.ports:
             raise ValueError(f"{os.fspath(source)}: a {Sm.shape[1]}-port file; a {self.method} calibration corrects "
                              f"{self.ports}-port measurements")
         cal = self
-        if len(f) != len(self.f) or not np.allclose(f, self.f, rtol=1e-12, atol=0):
+        same_grid = len(f) == len(self.f) and (np.array_equal(f, self.f) or np.allclose(f, self.f, rtol=1e-12, atol=0))
+        if not same_grid:
             if interpolate is None:
                 raise ValueError(f"{os.fspath(source)}: {len(f)} points from {_span(f)}, the calibration has "
                                  f"{len(self.f)} from {_span(self.f)}; to correct it with the terms interpolated "
                                  "onto its grid, give interpolate='cubic' (orvane-cal apply --interpolate)")
             cal = self.interpolate(f, kind=interpolate)
-        S = cal.apply(Sm if self.ports == 2 else Sm[:, 0, 0])
-        touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0, convention=self.convention)
+        raw = Sm if self.ports == 2 else Sm[:, 0, 0]
+        version = data.version if data.version in ("2.0", "2.1") else "1.1"
+        if budget is None and not covariance:
+            S = cal.apply(raw)
+            touchstone.write(target, f, S.reshape(len(f), self.ports, self.ports), z0=z0,
+                             convention=self.convention, version=version)
+            return
+        if budget is None and not self.uncertainty:
+            raise ValueError("this calibration keeps no uncertainty: give a budget to write the covariance")
+        result = cal.apply(raw, budget=budget) if budget is not None else cal._apply_uncertain(raw, None)
+        out = result.in_convention("engineering")
+        # the covariance first: should the Touchstone file fail, no side-car is left without it
+        side = covariance_file.sidecar(target)
+        covariance_file.write(side, f, out.cov, ports=self.ports)
+        try:
+            touchstone.write(target, f, out.s.reshape(len(f), self.ports, self.ports), z0=z0, version=version)
+        except BaseException:
+            with contextlib.suppress(OSError):
+                os.unlink(side)
+            raise
 
     def with_port_extension(self, port: int, e10e01) -> "Calibration":
         """This calibration with a port extension applied after the correction

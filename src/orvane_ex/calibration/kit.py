@@ -313,15 +313,18 @@ class DataStandard:
     @classmethod
     def read(cls, path: str, ports: int, z0: float, where: str, written: str | None = None) -> "DataStandard":
         """The data file `path`; `written` is how the kit file names it (`path` by default)."""
+        from ..files import touchstone
+
         path = os.fspath(path)
         try:
-            f, s, file_z0 = _native.read_touchstone(path)
+            f, s, file_z0 = touchstone.read(path)
         except (OSError, ValueError) as e:
             raise KitError(f"{where}: {e}") from None
         if s.shape[1] != ports:
             raise KitError(f"{where}: {path} has {s.shape[1]} port(s), this standard needs {ports}")
-        if file_z0 != z0:
-            raise KitError(f"{where}: {path} is referenced to {file_z0:g} ohm, the kit to {z0:g} ohm")
+        if np.any(file_z0 != z0):
+            referenced = " and ".join(f"{z:g}" for z in np.unique(file_z0))
+            raise KitError(f"{where}: {path} is referenced to {referenced} ohm, the kit to {z0:g} ohm")
         return cls(os.path.abspath(path), f, s, path if written is None else written)
 
     def path_from(self, folder: str | None) -> str:

@@ -68,7 +68,10 @@ def read_folder(folder, standards) -> tuple[np.ndarray, dict[str, np.ndarray], l
     grid or with another number of ports is refused by name."""
     f_ref, measured, paths = None, {}, []
     for standard in standards:
-        path = find(folder, standard.file)
+        path, version2 = find(folder, standard.file), find(folder, standard.name + ".ts")
+        if path is not None and version2 is not None:
+            raise ValueError(f"{path} and {version2}: which one is the measured {standard.name} standard?")
+        path = path or version2                                  # .sNp, or .ts (Touchstone 2)
         if path is None:
             if standard.optional:
                 continue

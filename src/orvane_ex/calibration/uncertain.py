@@ -124,12 +124,12 @@ def solt_term_factors(cal, budget: Budget, left=None) -> dict:
     def add(name, F):
         out[name] = np.concatenate([out[name], F], axis=2) if name in out else F
 
-    # the standards' readings
-    for name in MEASURED:
-        if name not in at:
-            continue
-        cols = slice(2 * at[name].start, 2 * at[name].stop)
-        for influence, C in _reading_parts(v[name], f, budget).items():
+    # the standards' readings, all at once
+    read = [name for name in MEASURED if name in at]
+    if read:
+        cols = np.concatenate([np.arange(2 * at[name].start, 2 * at[name].stop) for name in read])
+        values = np.concatenate([v[name].reshape(n, -1) for name in read], axis=1)
+        for influence, C in _reading_parts(values, f, budget).items():
             add(influence, linear.of_readings(Jr[:, :, cols], C))
     # each connection of a standard to its port
     u1, u2 = budget.connector
@@ -246,6 +246,7 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
         out[name] = np.concatenate([out[name], F], axis=2) if name in out else F
 
     # readings of every standard, through the switch correction where there is one
+    jacobians, readings = [], []
     for index, (name, x) in enumerate(zip(names, raw)):
         if name == "reflect":
             Jx = J[:, :, base:base + 4]
@@ -258,8 +259,10 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
             entries = x.reshape(n, 4)
             if switch:
                 Jx = _through_switch(Jx, x, switch)
-        for influence, C in _reading_parts(entries, f, budget).items():
-            add(influence, linear.of_readings(_realise(Jx), C))
+        jacobians.append(Jx)
+        readings.append(entries)
+    for influence, C in _reading_parts(np.concatenate(readings, axis=1), f, budget).items():
+        add(influence, linear.of_readings(_realise(np.concatenate(jacobians, axis=2)), C))
     t = budget.trl
     lengths = [p["thru_length"]] + list(p["line_lengths"])
     length_cols = [base + 4 + k for k in range(count)]
@@ -430,7 +433,7 @@ def corrected(cal, Sm: np.ndarray, budget: Budget | None) -> UncertainS:
     shaped = cal.apply(Sm)
     size = 2 * len(keep)
     cov = sum(parts.values()) if parts else np.zeros((n, size, size))
-    return UncertainS(f, shaped, cov, parts)
+    return UncertainS(f, shaped, cov, parts, cal.convention)
 
 
 def _directivity(cal) -> tuple:

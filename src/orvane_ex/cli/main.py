@@ -5,6 +5,7 @@
     orvane-cal info cal.npz
     orvane-cal apply cal.npz raw/*.s2p -o corrected/
     orvane-cal export cal.npz -o error-boxes/
+    orvane-cal verify cal.npz measured.s2p --reference ref.s2p --budget budget.toml
     orvane-cal report cal.npz --device dut.s2p -o report.html
     orvane-cal tdr dut.s2p -o tdr.png
     orvane-cal gate dut.s2p --center 6ns --span 9ns -o gated.s2p
@@ -95,6 +96,8 @@ def _parser() -> argparse.ArgumentParser:
     source.add_argument("--ideal", action="store_true", help="ideal standards instead of a kit model")
     build.add_argument("--output", "-o", required=True, metavar="CAL.npz")
     build.add_argument("--notes", default="", help="free-form notes stored with the calibration")
+    build.add_argument("--budget", "-b", metavar="BUDGET.toml",
+                       help="uncertainty budget: the calibration keeps its error terms' covariance from it")
     offered = {}
     for cls in methods.values():
         for option in cls.OPTIONS:
@@ -118,6 +121,13 @@ def _parser() -> argparse.ArgumentParser:
                        help="correct files on another grid inside the calibrated span, with the error terms "
                             "interpolated onto it: cubic (the default: a spline follows smoothly varying terms "
                             "far more closely than straight lines) or linear")
+    apply.add_argument("--ports", metavar="I,J", type=_port_list,
+                       help="correct the two-port (one-port: the port) formed by these ports of n-port files, "
+                            "e.g. --ports 1,3; written as NAME_1-3.s2p")
+    apply.add_argument("--budget", "-b", metavar="BUDGET.toml",
+                       help="uncertainty budget: write each corrected file's covariance beside it (NAME.s2p.cov)")
+    apply.add_argument("--covariance", action="store_true",
+                       help="write each corrected file's covariance beside it from the calibration's own uncertainty")
     apply.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     apply.set_defaults(run=_apply)
 
@@ -126,8 +136,9 @@ def _parser() -> argparse.ArgumentParser:
     export.add_argument("--output", "-o", required=True, metavar="DIR")
     export.set_defaults(run=_export)
 
-    from . import report, timedomain
+    from . import report, timedomain, verify
 
+    verify.register(sub)
     report.add(sub)
     timedomain.add(sub)
     return p
@@ -162,6 +173,9 @@ def _build(args) -> int:
     for name in ("kit", "switch_terms"):
         if options.get(name):
             read.append(options[name])
+    if args.budget:
+        cal = cal.with_uncertainty(load_budget(args.budget))
+        read.append(args.budget)
     _refuse_overwriting(args.output, read)
     cal.save(args.output)
     print(f"wrote {args.output}: {cal.describe().splitlines()[0]}")
@@ -209,26 +223,74 @@ def _output_folder(folder: str) -> None:
     os.makedirs(folder, exist_ok=True)
 
 
-def _ports_of(name: str) -> int | None:
-    ext = os.path.splitext(name)[1].lower()
-    return {".s1p": 1, ".s2p": 2}.get(ext)
+def _port_list(text: str) -> tuple[int, ...]:
+    try:
+        ports = tuple(int(p) for p in text.split(","))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r}: port numbers separated by commas, e.g. 1,3") from None
+    if not ports or min(ports) < 1 or len(set(ports)) != len(ports):
+        raise argparse.ArgumentTypeError(f"{text!r}: distinct port numbers from 1, e.g. 1,3")
+    return ports
+
+
+def _ports_of(path: str) -> int | None:
+    """The port count of a Touchstone file, or None where it cannot be told
+    (the file is then reported when its turn comes)."""
+    try:
+        return touchstone.ports(path)
+    except (OSError, ValueError):
+        return None
+
+
+def _listed(files: list) -> str:
+    return ", ".join(files[:3]) + (f" and {len(files) - 3} more" if len(files) > 3 else "")
+
+
+def _target(folder: str, source: str, ports: tuple | None) -> str:
+    name = os.path.basename(source)
+    if ports is None:
+        return os.path.join(folder, name)
+    stem = os.path.splitext(name)[0]
+    return os.path.join(folder, f"{stem}_{'-'.join(map(str, ports))}.s{len(ports)}p")
+
+
+def load_budget(path: str):
+    from ..uncertainty import Budget
+
+    return Budget.load(path)
 
 
 def _apply(args) -> int:
     cal = base.load(args.calibration)
-    wrong = [source for source in args.files if _ports_of(source) != cal.ports]
-    if wrong:
-        listed = ", ".join(wrong[:3]) + (f" and {len(wrong) - 3} more" if len(wrong) > 3 else "")
-        raise CommandError(f"a {cal.method} calibration corrects {cal.ports}-port files (.s{cal.ports}p); "
-                           f"{len(wrong)} of the {len(args.files)} files are not: {listed}")
+    budget = load_budget(args.budget) if args.budget else None
+    if args.covariance and budget is None and not cal.uncertainty:
+        raise CommandError(f"{args.calibration}: keeps no uncertainty; give --budget to write covariances")
+    counts = {source: _ports_of(source) for source in args.files}
+    if args.ports is not None:
+        if len(args.ports) != cal.ports:
+            raise CommandError(f"--ports names {len(args.ports)} port(s); a {cal.method} calibration corrects "
+                               f"{cal.ports}-port data")
+        short = [source for source, n in counts.items() if n is not None and n < max(args.ports)]
+        if short:
+            raise CommandError(f"--ports {','.join(map(str, args.ports))}: {len(short)} of the {len(args.files)} "
+                               f"files have fewer ports: {_listed(short)}")
+    else:
+        wrong = [source for source, n in counts.items() if n is not None and n != cal.ports]
+        if wrong:
+            more = any(counts[source] > cal.ports for source in wrong)
+            example = ",".join(str(k) for k in range(1, cal.ports + 1))
+            raise CommandError(f"a {cal.method} calibration corrects {cal.ports}-port files (.s{cal.ports}p); "
+                               f"{len(wrong)} of the {len(args.files)} files are not: {_listed(wrong)}"
+                               + (f"; to correct {cal.ports} of their ports, name them with --ports (e.g. --ports "
+                                  f"{example})" if more else ""))
     _output_folder(args.output)
-    jobs = [(source, os.path.join(args.output, os.path.basename(source))) for source in args.files]
+    jobs = [(source, _target(args.output, source, args.ports)) for source in args.files]
     targets = [os.path.realpath(t) for _, t in jobs]
     if len(set(targets)) != len(targets):
         raise CommandError("two input files have the same name; they would overwrite each other's output")
     # No corrected file may replace an input: not the raw file itself (reached
     # by a link or not), nor any other input, nor the calibration.
-    inputs = [*args.files, args.calibration]
+    inputs = [*args.files, args.calibration, *([args.budget] if args.budget else [])]
     identities = {}
     for source in inputs:
         for key in _identity(source):
@@ -242,7 +304,8 @@ def _apply(args) -> int:
 
     def one(job):
         source, target = job
-        cal.apply_file(source, target, interpolate=args.interpolate)
+        cal.apply_file(source, target, interpolate=args.interpolate, ports=args.ports, budget=budget,
+                       covariance=args.covariance)
 
     base.hidden()           # imported before the clock starts: the first estimate is of the work alone
     start = time.perf_counter()

@@ -14,11 +14,14 @@ def add(sub) -> None:
     p.add_argument("--device", "-d", nargs="+", default=[], metavar="DUT.sNp",
                    help="raw measurements of devices to show corrected (Touchstone, e^{jwt})")
     p.add_argument("--verify", nargs=2, action="append", default=[], metavar=("MEASURED.sNp", "REFERENCE.sNp"),
-                   help="a verification standard: its raw measurement and its reference values (corrected "
-                        "S-parameters); E_n needs an uncertainty budget. May be given more than once; the "
-                        "command exits with 1 when one fails (the report is written all the same)")
-    p.add_argument("--reference-u", type=float, default=0.0, metavar="U",
-                   help="the reference values' standard uncertainty (linear, circular; default 0)")
+                   help="a verification standard: its raw measurement and its reference values, compared as "
+                        "orvane-cal verify does (E_n, which needs an uncertainty budget or a calibration that "
+                        "keeps its uncertainty). May be given more than once; the command exits with 1 when one "
+                        "fails (the report is written all the same)")
+    p.add_argument("--reference-uncertainty", metavar="U|REF.sNp.cov",
+                   help="the references' expanded (k=2) uncertainty, one number for every entry, or a covariance "
+                        "file; by default REF.sNp.cov where there is one, else none")
+    p.add_argument("--k", type=float, default=2.0, help="coverage factor of E_n (default 2)")
     p.add_argument("--budget", "-b", metavar="BUDGET.toml",
                    help="uncertainty budget for the devices' bands and E_n (default: the calibration's own)")
     p.add_argument("--interpolate", nargs="?", const="cubic", choices=["cubic", "linear"],
@@ -30,9 +33,8 @@ def add(sub) -> None:
 
 def run(args) -> int:
     from ..calibration import base
-    from ..report import compare, write_report
-    from ..report.devices import devices
-    from .main import CommandError, _refuse_overwriting
+    from ..report import write_report
+    from .main import CommandError, _refuse_overwriting, load_budget
 
     folder = os.path.dirname(args.output) or "."
     if not os.path.isdir(folder):
@@ -42,24 +44,8 @@ def run(args) -> int:
         inputs.append(args.budget)
     _refuse_overwriting(args.output, inputs)
     cal = base.load(args.calibration)
-    budget = None
-    if args.budget:
-        from ..uncertainty import Budget
-
-        budget = Budget.load(args.budget)
-    results = []
-    if args.verify:
-        use = budget
-        if use is None and cal.budget:
-            from ..uncertainty import Budget
-
-            use = Budget.from_dict(cal.budget, source=f"{args.calibration}: its budget")
-        if use is None:
-            raise CommandError("--verify: E_n needs an uncertainty budget: give --budget BUDGET.toml, or a "
-                               "calibration saved with one")
-        for measured, reference in args.verify:
-            (m,), (r,) = devices([measured], cal), devices([reference], cal)
-            results.append(compare(cal, m, r, use, reference_u=args.reference_u, interpolate=args.interpolate))
+    budget = load_budget(args.budget) if args.budget else None
+    results = [_verification(cal, measured, reference, budget, args) for measured, reference in args.verify]
     facts = [("calibration file", args.calibration)]
     if args.budget:
         facts.append(("budget file", args.budget))
@@ -70,3 +56,33 @@ def run(args) -> int:
           + (f", {len(results)} verification(s): " + ", ".join("pass" if r.passed else "FAIL" for r in results)
              if results else ""))
     return 1 if any(not r.passed for r in results) else 0
+
+
+def _verification(cal, measured: str, reference: str, budget, args):
+    """A verification standard's corrected measurement against its
+    reference, as orvane-cal verify compares them."""
+    import argparse
+
+    import numpy as np
+
+    from ..report.devices import corrected, devices, on_grid
+    from ..uncertainty.verification import verify
+    from .main import CommandError
+    from .verify import _reference_uncertainty
+
+    if budget is None and cal.budget:
+        from ..uncertainty import Budget
+
+        budget = Budget.from_dict(cal.budget, source=f"{args.calibration}: its budget")
+    if budget is None and not cal.uncertainty:
+        raise CommandError(f"--verify: E_n needs an uncertainty: give --budget BUDGET.toml, or a calibration "
+                           f"that keeps its uncertainty ({args.calibration} keeps none)")
+    (m,), (r,) = devices([measured], cal), devices([reference], cal)
+    if r.raw.shape != m.raw.shape or not np.allclose(r.f, m.f, rtol=1e-12, atol=0):
+        raise CommandError(f"{reference}: the reference is not on the grid of {measured} ({len(m.f)} points)")
+    on = on_grid(cal, m, args.interpolate)
+    _, result = corrected(on, m, budget, kept=True)
+    given = argparse.Namespace(reference=reference, reference_uncertainty=args.reference_uncertainty)
+    u_ref, _ = _reference_uncertainty(given, r.raw, on)
+    values = r.raw if cal.ports == 2 else r.raw[:, 0, 0]
+    return verify(result, values, reference_uncertainty=u_ref, k=args.k, name=os.path.basename(measured))

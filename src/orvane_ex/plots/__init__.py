@@ -16,10 +16,12 @@ choose ``matplotlib.use("Agg")`` first and save them with ``fig.savefig``.
   uncertainty, or between bounds.
 - `smith`: reflections on an impedance or admittance Smith chart.
 - `time_response`: impulses in dB, steps, impedance profiles, with a gate.
+- `verification`: a verification standard against its reference, and E_n.
 """
 from .bands import uncertainty_band
 from .frequency import db_phase, error_vs_truth
 from .smith import smith
 from .time import time_response
+from .verification import verification
 
-__all__ = ["db_phase", "error_vs_truth", "uncertainty_band", "smith", "time_response"]
+__all__ = ["db_phase", "error_vs_truth", "uncertainty_band", "smith", "time_response", "verification"]

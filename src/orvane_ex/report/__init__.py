@@ -14,10 +14,9 @@ from __future__ import annotations
 import os
 
 from .._common.atomic import written_whole
-from .devices import Device, devices as _devices
-from .verify import Comparison, compare
+from .devices import devices as _devices
 
-__all__ = ["write_report", "Device", "Comparison", "compare"]
+__all__ = ["write_report"]
 
 
 def write_report(cal, path, *, devices=None, verification=None, budget=None, title: str | None = None,
@@ -37,13 +36,14 @@ def write_report(cal, path, *, devices=None, verification=None, budget=None, tit
         scikit-rf Networks or Touchstone files (e^{jwt}); or a sequence of
         Networks or files, named by their names.
     verification : sequence, optional
-        Verification results, each with `name`, `frequency` (Hz), `en`
-        [n, p, p] (E_n), `passed` and `table()` (as
-        `orvane_ex.report.compare` gives them).
+        Verification results (`orvane_ex.uncertainty.verification.verify`
+        gives them), or anything with `name`, `frequency` (Hz), `en`
+        ([n, p, p] or [n]), `passed` and `table()`.
     budget : Budget, dict or path, optional
         The uncertainty budget for the devices' bands (a `Budget`, the dict
         of a budget file, or the file); by default the calibration's own, if
-        it keeps one.
+        it keeps one (or only the uncertainty of its terms, if it keeps no
+        budget).
     title : str, optional
         The page's title (default "Calibration report: <method>").
     interpolate : {'linear', 'cubic'}, optional

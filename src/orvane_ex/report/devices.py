@@ -85,13 +85,14 @@ def on_grid(cal, device: Device, interpolate: str | None):
         raise ValueError(f"{device.path or device.name}: {e}") from None
 
 
-def corrected(cal, device: Device, budget=None):
-    """The corrected device [n, p, p] and, with a budget, its UncertainS."""
+def corrected(cal, device: Device, budget=None, *, kept: bool = False):
+    """The corrected device [n, p, p] and, with a budget (or `kept`: the
+    uncertainty of the calibration's terms alone), its UncertainS."""
     raw = device.raw if cal.ports == 2 else device.raw[:, 0, 0]
     try:
-        if budget is None:
+        if budget is None and not kept:
             return np.asarray(cal.apply(raw)).reshape(device.raw.shape), None
-        u = cal.apply(raw, budget=budget)
+        u = cal.apply(raw, budget=budget) if budget is not None else cal._apply_uncertain(raw, None)
     except ValueError as e:
         raise ValueError(f"{device.path or device.name}: {e}") from None
     return np.asarray(u.s).reshape(device.raw.shape), u

@@ -347,8 +347,20 @@ def _smith(corr, p):
     return smith([corr[:, i, i] for i in range(p)], labels=[f"S{i + 1}{i + 1}" for i in range(p)])
 
 
+# the columns a verification result's table() gives, with their units
+VERIFICATION_COLUMNS = {
+    "parameter": ("parameter", str),
+    "worst_en": ("worst E_n", lambda v: Raw(number(v))),
+    "at": ("at", lambda v: Raw(ghz(v))),
+    "deviation": ("|x − x_ref| there", lambda v: Raw(number(v, "(linear)"))),
+    "expanded": ("U there (combined)", lambda v: Raw(number(v, "(linear)"))),
+    "passing": ("points passing", lambda v: Raw(number(100 * v, "%", 4))),
+}
+
+
 def _table_of(result) -> str:
-    """A verification result's own table, whatever form it takes."""
+    """A verification result's own table, whatever form it takes; the
+    columns of `orvane_ex.uncertainty.verification` with their units."""
     if not hasattr(result, "table"):
         return ""
     t = result.table() if callable(result.table) else result.table
@@ -362,10 +374,13 @@ def _table_of(result) -> str:
         for r in rows:
             keys.extend(k for k in r if k not in keys)
 
-        def cell(v):
+        def cell(key, v):
+            if key in VERIFICATION_COLUMNS and isinstance(v, (int, float, str, np.number)):
+                return VERIFICATION_COLUMNS[key][1](v)
             return Raw(number(v)) if isinstance(v, (float, np.floating)) else v
 
-        return table([str(k) for k in keys], [[cell(r.get(k, "")) for k in keys] for r in rows])
+        header = [VERIFICATION_COLUMNS[k][0] if k in VERIFICATION_COLUMNS else str(k) for k in keys]
+        return table(header, [[cell(k, r.get(k, "")) for k in keys] for r in rows])
     if rows and all(isinstance(r, (list, tuple)) for r in rows):
         return table([f"column {k + 1}" for k in range(max(len(r) for r in rows))], rows)
     return f'<div class="pre">{esc(t)}</div>'
@@ -385,9 +400,11 @@ def verification_block(result, index: int) -> str:
     over = np.count_nonzero(~(e <= 1))
     k = np.unravel_index(int(np.nanargmax(e)) if np.isfinite(e).any() else 0, e.shape)
     out = f"<h3>{esc(name)} {badge(passed)}</h3>"
+    coverage = getattr(result, "k", None)
+    with_k = f" (k = {coverage:g})" if isinstance(coverage, (int, float)) else ""
     out += paragraph(f"Worst |E_n| = {e[k]:.3g} at {_traces.name(k[1], k[2])}, {f[k[0]] / 1e9:.5g} GHz; "
                      f"{over} of {e.size} values exceed 1. |E_n| ≤ 1: the measurement agrees with the reference "
-                     "within their combined expanded uncertainty.")
+                     f"within their combined expanded uncertainty{with_k}.")
     uri = figures.rendered(figures.en, f, en)
     out += figure(uri, "|E_n| of each S-parameter against frequency (dimensionless); the dashed line is the "
                        "limit 1.", f"{name}: E_n against frequency")
@@ -417,7 +434,7 @@ def build(cal, devices, verification, budget, *, title: str | None = None, inter
             device_budget = Budget.from_dict(cal.budget, source="the calibration's budget")
         blocks = []
         for d in devices:
-            S, u = corrected(on_grid(cal, d, interpolate), d, device_budget)
+            S, u = corrected(on_grid(cal, d, interpolate), d, device_budget, kept=bool(cal.uncertainty))
             blocks.append(device_block(cal, d, S, u))
         sections.append(("Devices", "".join(blocks)))
     if verification:

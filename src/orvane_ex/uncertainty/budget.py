@@ -125,13 +125,22 @@ class Budget:
         path = os.fspath(path)
         try:
             with open(path, "rb") as fp:
-                raw = fp.read(1 << 20 + 1)
+                raw = fp.read((1 << 20) + 1)
             if len(raw) > 1 << 20:
                 raise BudgetError(f"{path}: larger than 1 MiB; not a budget file")
             data = tomllib.loads(raw.decode("utf-8"))
         except (UnicodeDecodeError, tomllib.TOMLDecodeError, RecursionError) as e:
             raise BudgetError(f"{path}: not a budget file ({e})") from None
         return cls.from_dict(data, source=path)
+
+    @classmethod
+    def example(cls) -> "Budget":
+        """The example budget shipped with the package (a coaxial bench with
+        the example kit; illustrative values, not any maker's data)."""
+        from importlib import resources
+
+        with resources.as_file(resources.files("orvane_ex") / "budgets" / "example.toml") as path:
+            return cls.load(path)
 
     @classmethod
     def from_dict(cls, data: dict, source: str = "") -> "Budget":

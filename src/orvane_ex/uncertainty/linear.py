@@ -85,11 +85,17 @@ def reading(S: np.ndarray, f: np.ndarray, budget: Budget) -> np.ndarray:
     if budget.linearity:
         level = 20 * np.log10(np.maximum(np.abs(S), 1e-300))
         along = np.hypot(along, np.abs(S) * LN10_20 * budget.linearity * np.abs(level))
-    c, s = np.cos(np.angle(S)), np.sin(np.angle(S))
-    rot = np.stack([np.stack([c, -s], -1), np.stack([s, c], -1)], -2)          # columns: along, across
-    diag = np.zeros(S.shape + (2, 2))
-    diag[..., 0, 0], diag[..., 1, 1] = along ** 2, across ** 2
-    return rot @ diag @ np.swapaxes(rot, -1, -2) + circular(floor ** 2 * np.ones(S.shape))
+    # along the reading (u = S/|S|) and across it (j u), and the floor in every direction
+    magnitude = np.abs(S)
+    u = np.divide(S, magnitude, out=np.ones_like(S), where=magnitude > 0)
+    c, s = u.real, u.imag
+    a2, b2 = along ** 2, across ** 2
+    f2 = np.broadcast_to(floor ** 2 / 2, S.shape)
+    out = np.empty(S.shape + (2, 2))
+    out[..., 0, 0] = a2 * c * c + b2 * s * s + f2
+    out[..., 1, 1] = a2 * s * s + b2 * c * c + f2
+    out[..., 0, 1] = out[..., 1, 0] = (a2 - b2) * c * s
+    return out
 
 
 def of_readings(J: np.ndarray, C: np.ndarray) -> np.ndarray:

@@ -11,7 +11,7 @@ from .budget import Budget
 from .linear import LN10_20, reading
 from .result import UncertainS
 
-__all__ = ["monte_carlo"]
+__all__ = ["monte_carlo", "drawn_standards"]
 
 
 def _draw(rng, cov: np.ndarray) -> np.ndarray:
@@ -71,7 +71,7 @@ def monte_carlo(cal, Sm, budget: Budget, *, trials: int = 1000, seed: int = 0, b
     flat = np.stack([x.real, x.imag], axis=-1).reshape(trials, len(cal.f), -1)
     centred = flat - flat.mean(axis=0)
     cov = np.einsum("tna,tnb->nab", centred, centred) / (trials - 1)
-    return UncertainS(cal.f, nominal, cov, {"Monte Carlo": cov})
+    return UncertainS(cal.f, nominal, cov, {"Monte Carlo": cov}, cal.convention)
 
 
 def _device(cal, Sm, budget: Budget, rng) -> np.ndarray:
@@ -177,8 +177,6 @@ def _kit_trials(cal, budget: Budget, rng) -> dict:
     """How the standards' actual values move [trials, n, ...] with the kit's
     coefficients drawn and its model evaluated again (G1, G2 alike: one kit
     serves both ports), and its data standards' values drawn."""
-    import dataclasses
-
     from .._common.convention import in_convention
     from ..calibration.kit import CalKit
 
@@ -197,29 +195,10 @@ def _kit_trials(cal, budget: Budget, rng) -> dict:
     nominal = evaluate(models)
     dG, dT = np.zeros((t, n, 3), complex), np.zeros((t, n, 2, 2), complex)
     for trial in range(t):
-        standards = dict(models)
-        for k, name in enumerate(("open", "short", "load", "thru")):
-            std = standards[name]
-            if std is None:                               # a data standard
-                if budget.data and name != "thru":
-                    dG[trial, :, k] += budget.data / np.sqrt(2) * (rng.standard_normal() + 1j * rng.standard_normal())
-                continue
-            given = {**std.uncertainty, **budget.kit.get(name, {})}
-            changes, offset = {}, {}
-            for field, u in given.items():
-                if field in ("delay", "loss", "z0"):
-                    offset[field] = getattr(std.offset, field) + u * rng.standard_normal()
-                elif isinstance(u, list):
-                    values = list(getattr(std, field))
-                    for i, ui in enumerate(u):
-                        values[i] += ui * rng.standard_normal()
-                    changes[field] = tuple(values)
-                else:
-                    changes[field] = getattr(std, field) + u * rng.standard_normal()
-            if offset:
-                changes["offset"] = dataclasses.replace(std.offset, **offset)
-            if changes:
-                standards[name] = dataclasses.replace(std, **changes)
+        standards = drawn_standards(models, budget, rng.generator)
+        for k, name in enumerate(("open", "short", "load")):
+            if models[name] is None and budget.data:      # a data standard's values, drawn
+                dG[trial, :, k] += budget.data / np.sqrt(2) * (rng.standard_normal() + 1j * rng.standard_normal())
         G, T = evaluate(standards)
         dG[trial] += G - nominal[0]
         dT[trial] += T - nominal[1]
@@ -227,6 +206,37 @@ def _kit_trials(cal, budget: Budget, rng) -> dict:
     out = {"G1": dG, "G2": dG, "T": dT.reshape(t, n, 4)}
     if cal.method == "response":
         out.update(G1=dG[..., 1:2], G2=dG[..., 1:2])
+    return out
+
+
+def drawn_standards(models: dict, budget: Budget, rng) -> dict:
+    """The kit's standards {name: model, None for data standards} with
+    every coefficient that has an uncertainty (the kit file's own, the
+    budget's in their place) drawn once from `rng` (a numpy Generator):
+    standards as one real kit might be."""
+    import dataclasses
+
+    out = dict(models)
+    for name in ("open", "short", "load", "thru"):
+        std = out.get(name)
+        if std is None:
+            continue
+        given = {**std.uncertainty, **budget.kit.get(name, {})}
+        changes, offset = {}, {}
+        for field, u in given.items():
+            if field in ("delay", "loss", "z0"):
+                offset[field] = getattr(std.offset, field) + u * rng.standard_normal()
+            elif isinstance(u, list):
+                values = list(getattr(std, field))
+                for i, ui in enumerate(u):
+                    values[i] += ui * rng.standard_normal()
+                changes[field] = tuple(values)
+            else:
+                changes[field] = getattr(std, field) + u * rng.standard_normal()
+        if offset:
+            changes["offset"] = dataclasses.replace(std.offset, **offset)
+        if changes:
+            out[name] = dataclasses.replace(std, **changes)
     return out
 
 

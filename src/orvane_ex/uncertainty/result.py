@@ -19,12 +19,54 @@ class UncertainS:
     the covariance [n, 2p^2, 2p^2] of their real and imaginary parts
     (ordered Re S11, Im S11, Re S12, Im S12, ..., row by row), and each
     influence's share of it (`contributions`: name -> covariance; they add
-    up to `cov`)."""
+    up to `cov`). `convention` is the phase convention of the values (that
+    of the calibration that corrected them)."""
 
     f: np.ndarray
     s: np.ndarray
     cov: np.ndarray
     contributions: dict = dataclasses.field(default_factory=dict)
+    convention: str = "engineering"
+
+    def in_convention(self, convention: str) -> "UncertainS":
+        """The same values and covariance in another phase convention: the
+        conjugate values, the imaginary parts' covariances negated against
+        the real parts'."""
+        if convention not in ("board", "engineering"):
+            raise ValueError(f"convention must be 'board' or 'engineering', not {convention!r}")
+        if convention == self.convention:
+            return self
+        sign = np.tile([1.0, -1.0], self.cov.shape[1] // 2)
+        flip = sign[:, None] * sign[None, :]
+        return UncertainS(self.f, np.conj(self.s), self.cov * flip,
+                          {k: v * flip for k, v in self.contributions.items()}, convention)
+
+    def write(self, path, **touchstone_options) -> str:
+        """Writes the values as a Touchstone file at `path` (in e^{jwt}, as
+        every Touchstone file) and their covariance beside it in a side-car
+        file (`orvane_ex.files.covariance`); returns the side-car's path.
+        Extra keywords go to `orvane_ex.files.touchstone.write`."""
+        from ..files import covariance, touchstone
+
+        out = self.in_convention("engineering")
+        s = out.s if out.s.ndim == 3 else out.s.reshape(-1, 1, 1)
+        touchstone.write(path, out.f, s, **touchstone_options)
+        target = covariance.sidecar(path)
+        covariance.write(target, out.f, out.cov, ports=self.ports)
+        return target
+
+    @classmethod
+    def read(cls, path) -> "UncertainS":
+        """A Touchstone file and its side-car covariance file, in e^{jwt}."""
+        from ..files import covariance, touchstone
+
+        f, s, _ = touchstone.read(path)
+        target = covariance.sidecar(path)
+        fc, cov, ports = covariance.read(target)
+        if ports != s.shape[1] or len(fc) != len(f) or not np.allclose(fc, f, rtol=1e-12, atol=0):
+            raise covariance.CovarianceFileError(f"{target}: its {ports} ports and {len(fc)} points do not match "
+                                                 f"{path}'s {s.shape[1]} ports and {len(f)} points")
+        return cls(f, s[:, 0, 0] if ports == 1 else s, cov, {}, "engineering")
 
     @property
     def ports(self) -> int:
@@ -111,4 +153,6 @@ class UncertainS:
         contributions = dict(self.contributions)
         for k, v in other.contributions.items():
             contributions[k] = contributions.get(k, 0) + v
-        return UncertainS(self.f, self.s, self.cov + other.cov, contributions)
+        if other.convention != self.convention:
+            raise ValueError("only uncertainties in the same convention add")
+        return UncertainS(self.f, self.s, self.cov + other.cov, contributions, self.convention)

@@ -11,6 +11,12 @@ four-receiver analyser:
   reaches it back into the device;
 - crosstalk from the driven port's source into the other port's b receiver;
 - receiver noise, seeded, so that runs repeat;
+- with an uncertainty budget, the world the budget describes: a kit whose
+  standards differ from their model as its coefficients' uncertainties say
+  (drawn once per board), trace noise and linearity on every reading, a
+  connector repeatability drawn at every connection, and cables (and drift)
+  drawn each time the device is connected; `standards` and `device` stay
+  the truth, so that a calibration's uncertainty can be checked against it;
 - a frequency plan (start, stop, number of points).
 
 Phases follow the board's convention: a delay of tau seconds has the phase
@@ -63,12 +69,14 @@ class Board:
     device: None for the built-in device, or a two-port Touchstone file.
     medium: a PlanarMedium whose thru, reflect and lines the TRL prompts
         ("THRU", "REFLECT", "LINE 1", ...) connect, or None.
+    budget: an `orvane_ex.uncertainty.Budget` (or a TOML file) the board
+        follows (see the module), or None.
     """
 
     def __init__(self, settings: Settings | None = None, *, seed: int = 417, noise: bool = True,
                  noise_db: float = -90.0, crosstalk_db: float = -110.0, ideal_standards: bool = True,
                  device: str | os.PathLike[str] | None = None, ports: dict[str, int] | None = None,
-                 kit: Any = None, medium: PlanarMedium | None = None) -> None:
+                 kit: Any = None, medium: PlanarMedium | None = None, budget: Any = None) -> None:
         self.ports = dict(ports or PORTS)
         self.rng = np.random.default_rng(seed)
         self.seed = seed
@@ -79,6 +87,14 @@ class Board:
         self.device_file = device
         self.kit = kit
         self.medium = medium
+        if budget is not None and not hasattr(budget, "noise"):
+            from ..uncertainty import Budget
+
+            budget = Budget.load(budget)
+        self.budget = budget
+        self._world = np.random.default_rng([seed, 22])    # the budget's draws, apart from the receivers' noise
+        self._repeat = {1: 0j, 2: 0j}
+        self._flex = {1: 0j, 2: 0j}
         self.connected = {1: "OPEN", 2: "OPEN"}
         self._settings = None
         self._result = None
@@ -125,6 +141,26 @@ class Board:
             self.connected = {1: "LOAD", 2: "LOAD"}
         else:
             self.connected = "THRU" if name == "THRU" else "DEVICE"
+        self._connection(port)
+
+    def _connection(self, port) -> None:
+        """A new connection: its repeatability drawn at the ports it is
+        made at; the device's also moves the cables (and drift)."""
+        b = self.budget
+        if b is None:
+            return
+        for p in (port,) if port in (1, 2) else (1, 2):
+            u = b.connector[p - 1]
+            self._repeat[p] = u / np.sqrt(2) * complex(self._world.standard_normal(), self._world.standard_normal())
+        if self.connected == "DEVICE":
+            for p in (1, 2):
+                c = 0j
+                for stability in (b.cable[p - 1], b.drift[p - 1]):
+                    c += complex(np.log(10) / 20 * stability.magnitude * self._world.standard_normal(),
+                                 stability.phase * self._world.standard_normal())
+                self._flex[p] = c
+        else:
+            self._flex = {1: 0j, 2: 0j}
 
     def hear(self, prompt):
         """Connects what an operator prompt asks for."""
@@ -208,12 +244,34 @@ class Board:
         leak = 10 ** (self.crosstalk_db / 20)
         self._crosstalk = {1: term(leak, 0.1e-9), 2: term(leak, 0.12e-9)}
         self._source = (1 + 0.1 * np.sin(f / 3e8)) * np.exp(1j * r.uniform(-np.pi, np.pi, n))
-        self._standards = standards(f, self.ideal_standards, self.kit)
+        self._standards = standards(f, self.ideal_standards, self._true_kit())
         device = builtin_device(f) if self.device_file is None else device_from_file(self.device_file, f)
         self._device = in_convention(device, "board")
 
+    def _true_kit(self):
+        """The kit as it really is: its model, or with a budget its
+        coefficients drawn once from their uncertainties."""
+        if self.budget is None or self.ideal_standards:
+            return self.kit
+        import dataclasses
+
+        from ..calibration.kit import example_kit
+        from ..uncertainty.montecarlo import drawn_standards
+
+        kit = self.kit or example_kit()
+        drawn = drawn_standards(dict(kit.standards), self.budget, np.random.default_rng([self.seed, 23]))
+        return dataclasses.replace(kit, standards=drawn)
+
     def _network(self):
-        """The two-port at the device planes."""
+        """The two-port at the device planes, as this connection presents it."""
+        S = self._presented()
+        if self.budget is not None:
+            S = S.copy()
+            S[:, 0, 0] += self._repeat[1]
+            S[:, 1, 1] += self._repeat[2]
+        return S
+
+    def _presented(self):
         f = self._f
         if isinstance(self.connected, tuple):  # ("LINE", n): only a medium connects these
             return self.medium.line(f, self.medium.line_lengths[self.connected[1] - 1])
@@ -231,7 +289,14 @@ class Board:
 
     def _record(self, driving):
         # what an ideal, switchless analyser would see between its receivers
-        Sm = cascade(self._EA, self._network(), self._EB)
+        EA, EB = self._EA, self._EB
+        if self._flex[1] or self._flex[2]:      # the cables as they lie now: each way through them changes
+            EA, EB = EA.copy(), EB.copy()
+            EA[:, 1, 0] *= 1 + self._flex[1]
+            EA[:, 0, 1] *= 1 + self._flex[1]
+            EB[:, 1, 0] *= 1 + self._flex[2]
+            EB[:, 0, 1] *= 1 + self._flex[2]
+        Sm = cascade(EA, self._network(), EB)
         other = 2 if driving == 1 else 1
         d, o = driving - 1, other - 1
         a_d = self._source
@@ -244,6 +309,8 @@ class Board:
         a_o = a_o + 0.5 * self._crosstalk[driving] * a_d
         waves = {f"Rx{driving}A": a_d, f"Rx{driving}B": b_d, f"Rx{other}A": a_o, f"Rx{other}B": b_o}
         n = len(self._f)
+        if self.budget is not None:
+            waves = self._trace_noise(waves, driving, other)
         if self.noise:
             sigma = 10 ** (self.noise_db / 20) / np.sqrt(2)
             waves = {k: v + sigma * (self.rng.standard_normal(n) + 1j * self.rng.standard_normal(n))
@@ -257,3 +324,24 @@ class Board:
             key = next((k for k, v in self.ports.items() if v == number), None)
             rec[number] = np.array(channels[key]) if key in channels else 1e-9 * self._source
         return rec
+
+    def _trace_noise(self, waves, driving, other):
+        """The budget's trace noise and linearity on both b receivers, as
+        each reading b/a sees them: the floor relative to the source, the
+        magnitude and phase noise (and the linearity's magnitude error)
+        in proportion."""
+        b, f, n = self.budget, self._f, len(self._f)
+        r = self._world
+        a = waves[f"Rx{driving}A"]
+        out = dict(waves)
+        for key in (f"Rx{driving}B", f"Rx{other}B"):
+            x = waves[key]
+            ratio = np.abs(x / a)
+            db = b.noise.magnitude.at(f) * r.standard_normal(n)
+            if b.linearity:
+                level = 20 * np.log10(np.maximum(ratio, 1e-300))
+                db = db + b.linearity * np.abs(level) * r.standard_normal(n)
+            phase = b.noise.phase.at(f) * r.standard_normal(n)
+            floor = b.noise.floor.at(f) / np.sqrt(2) * (r.standard_normal(n) + 1j * r.standard_normal(n))
+            out[key] = x * np.exp(np.log(10) / 20 * db + 1j * phase) + floor * a
+        return out

@@ -32,13 +32,17 @@ def builtin_device(f, f0=None, q=4.0):
 
 
 def device_from_file(path, f):
-    """A device's S-parameters from a Touchstone file, on the board's grid,
-    as the file holds them (the e^{jwt} convention)."""
-    import skrf
+    """A device's S-parameters from a Touchstone file (any version), on the
+    board's grid, as the file holds them (the e^{jwt} convention),
+    interpolated linearly in real and imaginary parts as scikit-rf's
+    `Network.interpolate` does."""
+    from ..files import touchstone
 
-    net = skrf.Network(path)
-    if net.nports != 2:
-        raise ValueError(f"{path}: a two-port device is needed, this file has {net.nports} ports")
-    if f[0] < net.f[0] or f[-1] > net.f[-1]:
-        raise ValueError(f"{path} covers {net.f[0]:g} to {net.f[-1]:g} Hz, the plan needs {f[0]:g} to {f[-1]:g} Hz")
-    return net.interpolate(skrf.Frequency.from_f(f, unit="Hz")).s
+    ff, s, _ = touchstone.read(path)
+    if s.shape[1] != 2:
+        raise ValueError(f"{path}: a two-port device is needed, this file has {s.shape[1]} ports")
+    if f[0] < ff[0] or f[-1] > ff[-1]:
+        raise ValueError(f"{path} covers {ff[0]:g} to {ff[-1]:g} Hz, the plan needs {f[0]:g} to {f[-1]:g} Hz")
+    flat = s.reshape(len(ff), 4)
+    out = np.stack([np.interp(f, ff, flat[:, k].real) + 1j * np.interp(f, ff, flat[:, k].imag) for k in range(4)], 1)
+    return out.reshape(len(f), 2, 2)
