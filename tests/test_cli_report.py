@@ -9,8 +9,16 @@ import pytest
 from orvane_ex import cli, timedomain
 from orvane_ex.files import touchstone
 from orvane_ex.uncertainty import Budget
-from orvane_ex.virtual_board import behind, builtin_device, launch_fixture
+from orvane_ex.virtual_board import PCBFixture, builtin_device
 from scenarios import scenario
+
+FIXTURE = PCBFixture(side1=((50.0, 0.49),), side2=((50.0, 0.49),), launch1=(0.0, 0.5e-12), launch2=(0.0, 0.5e-12),
+                     eps_eff=3.4, loss_db_per_m_ghz=0.2)       # a mismatched launch, then 3 ns of trace
+
+
+def behind(device, f):
+    return FIXTURE.around(f, device)
+
 
 BUDGET = {"name": "bench", "noise": {"floor": "-60 dB"}, "kit": {"load": {"resistance": "0.5 ohm"}}}
 
@@ -33,8 +41,8 @@ def files(tmp_path):
     touchstone.write(tmp_path / "wrong.s2p", s.f, wrong)
     Budget.from_dict(BUDGET).save(tmp_path / "budget.toml")
     f = np.linspace(1e9, 6e9, 201)
-    touchstone.write(tmp_path / "fixtured.s2p", f, behind(builtin_device(f), launch_fixture(f)))
-    touchstone.write(tmp_path / "s11.s1p", f, behind(builtin_device(f), launch_fixture(f))[:, :1, :1])
+    touchstone.write(tmp_path / "fixtured.s2p", f, behind(builtin_device(f), f))
+    touchstone.write(tmp_path / "s11.s1p", f, behind(builtin_device(f), f)[:, :1, :1])
     return tmp_path
 
 
@@ -163,7 +171,7 @@ def test_gate_refusals_name_the_argument_and_write_nothing(files, capsys, monkey
 
 def test_low_pass_gating_needs_a_harmonic_grid(files, capsys):
     f = np.linspace(1.01e9, 6e9, 101)
-    touchstone.write(files / "odd.s2p", f, behind(builtin_device(f), launch_fixture(f)))
+    touchstone.write(files / "odd.s2p", f, behind(builtin_device(f), f))
     assert run("gate", files / "odd.s2p", "--center", "6ns", "--span", "9ns", "--mode", "lowpass",
                "-o", files / "g.s2p") == 2
     assert "needs a harmonic grid" in capsys.readouterr().err and not (files / "g.s2p").exists()

@@ -14,4 +14,5 @@ PYBIND11_MODULE(_native, m) {
     orvane::register_trl(m);
     orvane::register_fpenv(m);
     orvane::register_sensitivity(m);
+    orvane::register_fixture(m);
 }

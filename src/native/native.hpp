@@ -31,5 +31,6 @@ void register_calkit(py::module_& m);
 void register_trl(py::module_& m);
 void register_fpenv(py::module_& m);
 void register_sensitivity(py::module_& m);
+void register_fixture(py::module_& m);
 
 }  // namespace orvane

@@ -36,3 +36,7 @@ def model_sensitivities(model: Literal["one-port", "response", "eight-term", "un
 def correction_sensitivities(model: Literal["one-port", "response", "eight-term", "twelve-term", "port-extension"],
                              Sm: npt.ArrayLike, terms: npt.ArrayLike, *,
                              port: int = 1) -> tuple[npt.NDArray[np.complex128], npt.NDArray[np.complex128]]: ...
+def p370_peel(s: npt.ArrayLike, gl: npt.ArrayLike, coef: npt.ArrayLike, *, z0: float, steps: int,
+              both: bool = True) -> tuple[npt.NDArray[np.complex128], npt.NDArray[np.complex128],
+                                          npt.NDArray[np.complex128], npt.NDArray[np.float64],
+                                          npt.NDArray[np.float64]]: ...

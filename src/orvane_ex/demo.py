@@ -13,12 +13,18 @@ lines printed on the board, calibrates with TRL on the shortest line and
 with multiline TRL on all, and prints their residuals and the recovered
 effective permittivity against the board's.
 
-Both save the corrected result, comparison figures and a report of each
-calibration (report-*.html, for a browser); SOLT also measures the device
-behind two mismatched launch fixtures and gates them away (tdr.png,
-gated.png).
+PCB fixture (--method fixture): calibrates the coaxial ports with SOLT,
+measures a printed fixture's 2x-thru and the device inside the fixture, and
+removes the fixture with IEEE P370's 2x-thru methods (nzc and zc), on a
+harmonic grid (f = k df up to the stop frequency) as they need; then does
+the same from the files with `orvane-cal deembed`.
 
-    python -m orvane_ex.demo --unattended [--method multiline-trl]
+Each saves the corrected result and comparison figures; SOLT and multiline
+TRL write a report of each calibration (report-*.html, for a browser), and
+SOLT also measures the device behind two long fixtures with mismatched
+launches and gates them away (tdr.png, gated.png).
+
+    python -m orvane_ex.demo --unattended [--method multiline-trl|fixture]
 """
 import argparse
 import io
@@ -41,9 +47,10 @@ def parse(argv):
     p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
     p.add_argument("--out", default="demo-output",
                    help="folder for the .s2p, the standards, the figures and the reports")
-    p.add_argument("--method", choices=["solt", "multiline-trl"], default="solt",
+    p.add_argument("--method", choices=["solt", "multiline-trl", "fixture"], default="solt",
                    help="solt: the kit's Open/Short/Load/Thru (default); multiline-trl: a thru, a reflect and "
-                        "three lines printed on the board")
+                        "three lines printed on the board; fixture: SOLT, then a PCB fixture removed with its "
+                        "2x-thru (IEEE P370)")
     args = p.parse_args(argv)
     if args.points < 2 or not 0 < args.start < args.stop:
         p.error("need at least 2 points and 0 < start < stop")
@@ -271,6 +278,66 @@ def multiline(args, settings):
     return 0
 
 
+def fixture(args, settings):
+    from orvane_ex import cli, hidden
+    from orvane_ex.calibration import METHODS
+    from orvane_ex.calibration.kit import example_kit
+    from orvane_ex.files import touchstone
+    from orvane_ex.fixture import p370
+    from orvane_ex.virtual_board import PORTS, Board, PCBFixture, Settings
+
+    # the time-domain methods need the harmonics of one step: f = k df
+    points, stop = settings.freqRange.numFreqPoints, settings.freqRange.stop
+    settings = Settings(stop / points, stop, points)
+    f = settings.freqRange.f
+    print(f"2x-thru de-embedding needs a harmonic grid: {points} points from {f[0] / 1e6:g} MHz to "
+          f"{stop / 1e9:g} GHz\n")
+    board = Board(settings, seed=args.seed, noise=not args.no_noise, ideal_standards=False, device=args.device,
+                  fixture=PCBFixture())
+    Gm1, Gm2, Tm, Im, T2, Fd = measured(args, board, lambda: (
+        *hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True),
+        hidden.prompt2PortMeasure(board, settings, PORTS, "2X-THRU"),
+        hidden.prompt2PortMeasure(board, settings, PORTS, "FIXTURE-DUT")))
+    standards = {f"{name}{port}": Gm[:, k] for port, Gm in ((1, Gm1), (2, Gm2))
+                 for k, name in enumerate(("open", "short", "load"))}
+    standards.update(thru=Tm, isolation=Im)
+    cal = METHODS["twelve-term"].from_standards(f, standards, kit=example_kit(), convention="board")
+    thru2x, fdf = cal.apply(T2), cal.apply(Fd)
+    truth = board.device
+    results = {"in the fixture": fdf}
+    halves = {"nzc": p370.nzc_2xthru(thru2x, f=f, convention="board"),
+              "zc": p370.zc_2xthru(thru2x, fdf, f=f, convention="board")}
+    for name, h in halves.items():
+        results[f"P370 {name}"] = h.deembed(fdf, convention="board")
+    report(results, truth)
+    d = halves["nzc"].details
+    print(f"nzc split the 2x-thru at {d['z_split']:.1f} ohm; zc peeled {halves['zc'].details['samples'][0]} "
+          "samples per side")
+
+    # the same from files, as orvane-cal deembed does it
+    files = {name: os.path.join(args.out, f"{name}.s2p") for name in ("2xthru", "fixture_dut")}
+    touchstone.write(files["2xthru"], f, thru2x, convention="board")
+    touchstone.write(files["fixture_dut"], f, fdf, convention="board")
+    out = os.path.join(args.out, "deembedded")
+    command = ["deembed", "--2xthru", files["2xthru"], "--fixture-dut", files["fixture_dut"], files["fixture_dut"],
+               "-o", out]
+    print(f"\n$ orvane-cal {' '.join(command)}")
+    if cli.main(command) != 0:
+        return 1
+    S = touchstone.read(os.path.join(out, "fixture_dut.s2p"), convention="board")[1]
+    print(f"worst residual of the de-embedded file: {max(residuals(S, truth)):.1f} dB")
+    pngs = plot(args, f, [fdf, results["P370 nzc"], results["P370 zc"], truth],
+                ["in the fixture", "P370 nzc", "P370 zc", "true device"])
+    # the fixture seen by a TDR (the grid is harmonic, so low-pass mode holds its levels), and the report
+    from orvane_ex import demo_views
+
+    pngs.append(demo_views.fixture_tdr(args.out, f, thru2x, fdf))
+    pngs += demo_views.reports(args.out, {"fixture-twelve-term": cal}, {"2X-THRU": T2, "FIXTURE-DUT": Fd})
+    print(f"\nwrote in {args.out}: 2xthru.s2p, fixture_dut.s2p, "
+          + ", ".join(os.path.basename(p) for p in pngs) + ", deembedded/ (the device and the fixture halves)")
+    return 0
+
+
 def main(argv=None):
     args = parse(argv)
     choose_backend()
@@ -290,7 +357,7 @@ def main(argv=None):
     print(f"Virtual QLM-417: {args.points} points, {args.start:g} to {args.stop:g} GHz, seed {args.seed}, "
           f"{args.method}\n")
     try:
-        return (multiline if args.method == "multiline-trl" else solt)(args, settings)
+        return {"multiline-trl": multiline, "fixture": fixture}.get(args.method, solt)(args, settings)
     except EOFError:
         # A prompt met a closed standard input (a pipe, CI, nohup): say how to run without one.
         print("\nstandard input ended at a prompt; run with --unattended to answer the prompts from the script",

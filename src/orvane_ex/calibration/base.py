@@ -152,7 +152,8 @@ class Calibration:
     def all_terms(cls) -> dict:
         """The terms this method holds or may hold, by name: the shape of one
         point's value (optional ones as `calfile.OptionalTerm`)."""
-        return {**cls.TERMS, **{k: calfile.OptionalTerm(v) for k, v in cls.OPTIONAL_TERMS.items()}}
+        return {**cls.TERMS, **{k: calfile.OptionalTerm(v) if v is not None else calfile.ANY_SHAPE
+                                for k, v in cls.OPTIONAL_TERMS.items()}}
 
     def __post_init__(self):
         if self.convention not in CONVENTIONS:
@@ -422,10 +423,10 @@ class Calibration:
         if self.kit:
             lines.append(f"kit: {self.kit.get('name', '?')}")
         lines.append("error terms: " + ", ".join(f"{k} {np.asarray(v).shape}" for k, v in self.terms.items()))
-        raw = [k for k in self.standards if k not in ACTUAL]
+        raw = [k for k in self.standards if k not in ACTUAL and not k.startswith("actual_")]
         if raw:
             lines.append("raw standards: " + ", ".join(raw))
-        actual = [k for k in self.standards if k in ACTUAL]
+        actual = [k for k in self.standards if k in ACTUAL or k.startswith("actual_")]
         if actual:
             lines.append("the standards' actual values: " + ", ".join(actual))
         if self.uncertainty:

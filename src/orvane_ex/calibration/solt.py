@@ -18,13 +18,14 @@ from __future__ import annotations
 
 import dataclasses
 import os
+import re
 import warnings
 from typing import ClassVar
 
 import numpy as np
 
 from .._common.convention import Convention
-from . import thru_root
+from . import least_squares, thru_root
 from .base import Calibration, EightTermModel, bands, error_box, hidden, register
 from .standards import Option, Standard, one_port, two_port
 
@@ -41,6 +42,10 @@ def _reflections(port: int) -> tuple[Standard, ...]:
 
 
 THRU = Standard("thru", 2, "the thru")
+EXTRA = Option("extra", "one-port, eight-term, unknown-thru, twelve-term: extra known reflection standards, each "
+               "NAME=FILE.s1p (its actual values; NAME ends in its port, 1 or 2, and NAME.s1p in --standards is "
+               "its measurement): the port's terms are then fitted by weighted least squares, each standard's "
+               "misfit kept", type=str, nargs="+", metavar="NAME=FILE")
 
 
 def _actual(f, kit, ideal: bool, convention: Convention):
@@ -104,9 +109,58 @@ def _osl(m: dict, port: int) -> np.ndarray:
     return np.stack([m[f"{name}{port}"] for name in ("open", "short", "load")], 1)
 
 
+# Misfits of least-squares fits with extra standards, per port: [n, m] each.
+FIT_TERMS = {f"{kind}{port}": None for port in (1, 2) for kind in ("misfit", "standardised")}
+_NAME = re.compile(r"[A-Za-z0-9_-]{1,50}")
+
+
+def _extra_actual(name: str, value, f, convention: Convention, z0: float) -> np.ndarray:
+    """An extra standard's actual reflection [n] in `convention`: a number or
+    [n] array (in `convention`), a kit standard (Open, Short, Load, e^{jwt}),
+    or a one-port Touchstone file of its values (e^{jwt}, interpolated)."""
+    from .._common.convention import in_convention
+    from .kit import DataStandard
+
+    if isinstance(value, (str, os.PathLike)):
+        value = DataStandard.read(value, 1, z0, f"extra standard {name}")
+    if hasattr(value, "gamma"):
+        return in_convention(np.asarray(value.gamma(f, z0), complex), convention)
+    x = np.asarray(value)
+    if x.dtype.kind not in "biufc" or x.shape not in ((), (len(f),)):
+        raise ValueError(f"extra standard {name}: its actual value must be a number, [{len(f)}] values, a kit "
+                         f"standard or a .s1p file, not {type(value).__name__} {x.shape}")
+    x = np.broadcast_to(x.astype(complex), (len(f),)).copy()
+    if not np.isfinite(x).all():
+        raise ValueError(f"extra standard {name}: its actual value is not finite")
+    return x
+
+
+def _extras(extra) -> dict:
+    """{name: value} of the extra standards, from a mapping or NAME=FILE texts."""
+    if not extra:
+        return {}
+    if isinstance(extra, dict):
+        items = dict(extra)
+    else:
+        items = {}
+        for text in extra:
+            name, sep, path = str(text).partition("=")
+            if not sep or not path:
+                raise ValueError(f"extra standard {text!r}: give NAME=FILE.s1p (its actual values)")
+            items[name] = path
+    for name in items:
+        if not _NAME.fullmatch(name) or name[-1] not in "12":
+            raise ValueError(f"extra standard {name!r}: a name of letters, digits, '_' or '-' ending in the port "
+                             "it is measured at (1 or 2), as offset_short1")
+        if name[:-1] in ("open", "short", "load"):
+            raise ValueError(f"extra standard {name!r}: the name of a kit standard; call it otherwise")
+    return items
+
+
 class _KitMethod:
     """What the coaxial methods share: standards whose actual values come from
-    a calibration kit (or are ideal)."""
+    a calibration kit (or are ideal), and any number of extra known reflection
+    standards per port, fitted by weighted least squares (`least_squares`)."""
 
     uses_kit: ClassVar[bool] = True
 
@@ -134,6 +188,16 @@ class _KitMethod:
             calibration follow it.
         notes : str, optional
             Stored with the calibration.
+        extra : mapping of str to value, optional
+            Extra known reflection standards: name (ending in its port, 1 or
+            2, as ``offset_short1``) to its actual value (a number, [n]
+            values in `convention`, a kit standard such as ``Short(...)``, or
+            a .s1p file of its values); `measured` holds each one's reading
+            under its name. A port with extras is fitted by weighted least
+            squares, and `residuals` keeps each standard's misfit.
+        weights : mapping of str to float, optional
+            Each fitted standard's weight, 1 / u^2 for its standard
+            uncertainty u (1 by default).
         **options
             The method's own (`OPTIONS`).
 
@@ -144,14 +208,107 @@ class _KitMethod:
             values, which uncertainty propagation needs (`with_uncertainty`).
         """
         f = _grid(f)
-        m = _measured(measured, cls.standards_for(**options), len(f), convention)
+        extra, weights = _extras(options.pop("extra", None)), options.pop("weights", None)
+        m = _measured(measured, cls.standards_for(extra=extra, **options), len(f), convention)
         G, T, kit_dict = _actual(f, kit, ideal, convention)
-        return cls._from_actual(f, m, G, T, kit=kit_dict, notes=notes, convention=convention, **options)
+        z0 = 50.0
+        if kit_dict:
+            from .kit import CalKit
+
+            z0 = CalKit.models_of(kit_dict)[0]
+        actual = {name: _extra_actual(name, value, f, convention, z0) for name, value in extra.items()}
+        fits = _fit(m, G, actual, weights)
+        cal = cls._from_actual(f, m, G, T, kit=kit_dict, notes=notes, convention=convention, **options)
+        return _with_fits(cal, fits) if fits else cal
+
+    @classmethod
+    def standards_for(cls, *, extra=None, **options) -> tuple:
+        """The standards: the method's own, then the extra ones (`extra`)."""
+        extra = _extras(extra)
+        if not extra:
+            return cls.STANDARDS
+        if not any(s.name == "open1" for s in cls.STANDARDS):
+            raise ValueError(f"a {cls.method} calibration takes no extra reflection standards")
+        if cls.ports == 1 and any(name.endswith("2") for name in extra):
+            raise ValueError("a one-port calibration takes extra standards at port 1 only (names ending in 1)")
+        return cls.STANDARDS + tuple(Standard(name, 1, f"the extra standard {name} (port {name[-1]})")
+                                     for name in extra)
+
+    @property
+    def residuals(self) -> dict:
+        """Each fitted standard's misfit: {name: {"misfit": [n] complex
+        (Gm_model - Gm), "standardised": [n]}}; empty without extra
+        standards (three standards fit exactly)."""
+        out = {}
+        for port, names in (self.parameters.get("fitted") or {}).items():
+            misfit, std = self.terms[f"misfit{port}"], self.terms[f"standardised{port}"]
+            for k, name in enumerate(names):
+                out[name] = {"misfit": np.asarray(misfit)[:, k], "standardised": np.asarray(std)[:, k].real}
+        return out
+
+    def describe(self) -> str:
+        text = super().describe()
+        for port, names in (self.parameters.get("fitted") or {}).items():
+            lines = least_squares.summary(names, self.terms[f"misfit{port}"],
+                                          np.asarray(self.terms[f"standardised{port}"]).real)
+            text += f"\nport {port}, {len(names)} standards by weighted least squares:\n  " + "\n  ".join(lines)
+        return text
 
     def term_factors(self, budget, left=None) -> dict:
         from . import uncertain
 
+        if self.parameters.get("fitted"):
+            raise NotImplementedError("uncertainty propagation through a least-squares fit of more than three "
+                                      "standards per port is not available yet")
         return uncertain.solt_term_factors(self, budget, left)
+
+
+def _fit(m: dict, G: np.ndarray, actual: dict, weights) -> dict:
+    """Fits each port with extra standards; replaces that port's open, short
+    and load readings in `m` by those of the fitted model (so the model
+    functions, solving exactly, give the fitted terms); returns what to keep."""
+    fits = {}
+    weights = dict(weights or {})
+    for port in (1, 2):
+        extra = [name for name in actual if name.endswith(str(port))]
+        if not extra:
+            continue
+        names = [f"{k}{port}" for k in ("open", "short", "load")] + extra
+        Gp = np.concatenate([G[:, :3], np.stack([actual[name] for name in extra], 1)], 1)
+        raw = np.stack([m[name] for name in names], 1)
+        unknown = set(weights) - set(actual) - {f"{k}{p}" for k in ("open", "short", "load") for p in (1, 2)}
+        if unknown:
+            raise ValueError(f"weights given for {', '.join(sorted(unknown))}, which are not standards of this "
+                             "calibration")
+        u = [float(weights.get(name, 1.0)) for name in names]
+        if not all(np.isfinite(x) and x > 0 for x in u):
+            raise ValueError("weights must be positive and finite")
+        result = least_squares.one_port(Gp, raw, u)
+        predicted = least_squares.reading(result["e"], G[:, :3])
+        for k, name in enumerate(names[:3]):
+            m[name] = predicted[:, k]
+        fits[port] = (names, raw, Gp[:, 3:], result, u)
+    return fits
+
+
+def _with_fits(cal, fits: dict):
+    """The calibration keeping its fits: each fitted standard's raw reading
+    (measured_NAME) and the extras' actual values (actual_NAME), the misfits
+    as terms, the names and weights among the parameters."""
+    terms, standards, parameters = dict(cal.terms), dict(cal.standards), dict(cal.parameters)
+    fitted, weights = {}, {}
+    for port, (names, raw, extra_actual, result, u) in fits.items():
+        for k, name in enumerate(names):
+            standards[f"measured_{name}"] = raw[:, k]
+            weights[name] = u[k]
+        for k, name in enumerate(names[3:]):
+            standards[f"actual_{name}"] = extra_actual[:, k]
+        terms[f"misfit{port}"] = result["misfit"]
+        terms[f"standardised{port}"] = result["standardised"]
+        fitted[str(port)] = names
+    parameters["fitted"] = fitted
+    parameters["weights"] = weights
+    return dataclasses.replace(cal, terms=terms, standards=standards, parameters=parameters)
 
 
 @register
@@ -163,6 +320,8 @@ class OnePortCal(_KitMethod, Calibration):
     method: ClassVar[str] = "one-port"
     ports: ClassVar[int] = 1
     TERMS: ClassVar[dict] = {"e": (3,)}
+    OPTIONAL_TERMS: ClassVar[dict] = {k: v for k, v in FIT_TERMS.items() if k.endswith("1")}
+    OPTIONS: ClassVar[tuple] = (EXTRA,)
     STANDARDS: ClassVar[tuple] = _reflections(1)
     SENSITIVITY_MODEL: ClassVar[str] = "one-port"
 
@@ -231,6 +390,8 @@ class EightTermCal(_KitMethod, EightTermModel):
     of `get8TermModel`."""
 
     method: ClassVar[str] = "eight-term"
+    OPTIONAL_TERMS: ClassVar[dict] = {**EightTermModel.OPTIONAL_TERMS, **FIT_TERMS}
+    OPTIONS: ClassVar[tuple] = (EXTRA,)
     STANDARDS: ClassVar[tuple] = _reflections(1) + _reflections(2) + (THRU,)
 
     @classmethod
@@ -255,7 +416,8 @@ class UnknownThruCal(_KitMethod, EightTermModel):
 
     method: ClassVar[str] = "unknown-thru"
     STANDARDS: ClassVar[tuple] = _reflections(1) + _reflections(2) + (Standard("thru", 2, "the (unknown) thru"),)
-    OPTIONS: ClassVar[tuple] = (Option("phys_length", "unknown-thru: the thru's approximate length in metres, "
+    OPTIONAL_TERMS: ClassVar[dict] = {**EightTermModel.OPTIONAL_TERMS, **FIT_TERMS}
+    OPTIONS: ClassVar[tuple] = (EXTRA, Option("phys_length", "unknown-thru: the thru's approximate length in metres, "
                                        "a hint where the data cannot decide (at get8TermModelUThru's velocity "
                                        "factor 0.695)", metavar="M"),)
 
@@ -306,6 +468,8 @@ class TwelveTermCal(_KitMethod, Calibration):
 
     method: ClassVar[str] = "twelve-term"
     TERMS: ClassVar[dict] = {"fwd": (6,), "rev": (6,)}
+    OPTIONAL_TERMS: ClassVar[dict] = dict(FIT_TERMS)
+    OPTIONS: ClassVar[tuple] = (EXTRA,)
     SENSITIVITY_MODEL: ClassVar[str] = "twelve-term"
 
     def term_vector(self) -> np.ndarray:

@@ -10,7 +10,9 @@ so the band is covered wherever some pair is well conditioned.
 
 The reference planes are at the centre of the thru (its ends when it has
 zero length), moved by `ref_plane` metres (negative: towards the analyser).
-The reference impedance is the lines' characteristic impedance.
+The reference impedance is the lines' characteristic impedance, or, given
+their capacitance per length (`c0`) or their impedance (`z0_line`), `z0_ref`
+(50 ohm by default): see `reference`.
 
 References
 ----------
@@ -20,6 +22,9 @@ D. C. DeGroot, J. A. Jargon, R. B. Marks, "Multiline TRL revealed", 60th
 ARFTG Conference, 2002.
 R. B. Marks, "Formulations of the basic vector network analyzer error model
 including switch terms", 50th ARFTG Conference, 1997.
+R. B. Marks, D. F. Williams, "Characteristic impedance determination using
+propagation constant measurement", IEEE Microwave and Guided Wave Letters
+1(6), 1991.
 """
 from __future__ import annotations
 
@@ -35,6 +40,7 @@ from .. import _native
 from .._common.constants import SPEED_OF_LIGHT
 from .._common.convention import CONVENTIONS, Convention, in_convention
 from .._common.fpenv import holding_traps
+from . import reference
 from .base import EightTermModel, bands, register, unterminate
 from .standards import Option, Standard
 
@@ -60,6 +66,11 @@ class _LineMethod:
         Option("reflect_offset", "TRL: where the reflect lies beyond the thru's centre, metres (negative: towards "
                "the analyser; default 0)", default=0.0, metavar="M"),
         Option("er_est", "TRL: a rough effective permittivity of the lines (default 1)", default=1.0, metavar="ER"),
+        Option("c0", "TRL: the lines' capacitance per length (F/m): the calibration is then referenced to "
+               "--z0-ref instead of the lines' impedance gamma / (j w c0)", metavar="F_PER_M"),
+        Option("z0_line", "TRL: the lines' characteristic impedance (ohm), for referencing to --z0-ref",
+               metavar="OHM"),
+        Option("z0_ref", "TRL: the reference impedance with --c0 or --z0-line (default 50 ohm)", metavar="OHM"),
         Option("switch_terms", "TRL: the analyser's switch terms, a two-port file (S21 gamma_f = a2/b2 with port 1 "
                "driving, S12 gamma_r = a1/b1 with port 2 driving): the standards are then raw measurements",
                type=str, metavar="FILE.s2p"),
@@ -136,6 +147,7 @@ class TRLCal(_LineMethod, EightTermModel):
     constant, the reflect's value and the conditioning of each point."""
 
     method: ClassVar[str] = "trl"
+    OPTIONAL_TERMS: ClassVar[dict] = {**EightTermModel.OPTIONAL_TERMS, "z_line": ()}
     TERMS: ClassVar[dict] = {"A": (2, 2), "B": (2, 2), "q": (), "gamma": (), "reflect": (), "condition": ()}
 
 
@@ -145,6 +157,7 @@ class MultilineTRLCal(_LineMethod, EightTermModel):
     """Multiline TRL: as TRL, with the effective permittivity of the lines."""
 
     method: ClassVar[str] = "multiline-trl"
+    OPTIONAL_TERMS: ClassVar[dict] = {**EightTermModel.OPTIONAL_TERMS, "z_line": ()}
     TERMS: ClassVar[dict] = {"A": (2, 2), "B": (2, 2), "q": (), "gamma": (), "eps_eff": (), "reflect": (),
                              "condition": ()}
 
@@ -162,7 +175,7 @@ REFLECT_MARGIN = 0.05
 def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0, reflect_like: Reflect = "short",
         reflect_offset: float = 0.0, reflect_root: ReflectRoot = "continuous", er_est: complex = 1.0,
         ref_plane: float = 0.0, switch_terms=None, convention: Convention = "engineering", warn_within: float = 10.0,
-        notes: str = "") -> TRLCal:
+        notes: str = "", c0: float | None = None, z0_line: complex | None = None, z0_ref: complex = 50.0) -> TRLCal:
     """TRL calibration from a thru, a reflect and one line.
 
     Parameters
@@ -211,6 +224,16 @@ def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0,
         degrees of the thru's.
     notes : str, optional
         Stored with the calibration.
+    c0 : float, optional
+        The lines' capacitance per length (F/m). Given, the lines'
+        characteristic impedance is gamma / (j omega c0) (Marks & Williams
+        1991; the lines' conductance per length taken as negligible) and the
+        calibration is referenced to `z0_ref` instead of it.
+    z0_line : complex, optional
+        The lines' characteristic impedance (ohm), known otherwise: the
+        calibration is referenced to `z0_ref` instead of it (not with `c0`).
+    z0_ref : complex, optional
+        The reference impedance with `c0` or `z0_line` (default 50 ohm).
 
     Returns
     -------
@@ -234,7 +257,7 @@ def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0,
     """
     cal, problems = _calibrate(TRLCal, f, thru, reflect, [line], [line_length], thru_length, reflect_like,
                                reflect_offset, reflect_root, er_est, ref_plane, switch_terms, convention, notes,
-                               lines_name="line", lengths_name="line_length")
+                               (c0, z0_line, z0_ref), lines_name="line", lengths_name="line_length")
     phase = np.degrees(np.abs(cal.terms["gamma"].imag) * abs(float(line_length) - float(thru_length))) % 180
     near = np.minimum(phase, 180 - phase) < warn_within
     _warn(cal, [(near, f"the line's phase is within {warn_within:g} degrees of 0 or 180 degrees of the thru's; "
@@ -246,7 +269,8 @@ def trl(f, thru, reflect, line, *, line_length: float, thru_length: float = 0.0,
 def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float = 0.0, reflect_like: Reflect = "short",
                   reflect_offset: float = 0.0, reflect_root: ReflectRoot = "continuous", er_est: complex = 1.0,
                   ref_plane: float = 0.0, switch_terms=None, convention: Convention = "engineering",
-                  warn_below: float = 0.1, notes: str = "") -> MultilineTRLCal:
+                  warn_below: float = 0.1, notes: str = "", c0: float | None = None, z0_line: complex | None = None,
+                  z0_ref: complex = 50.0) -> MultilineTRLCal:
     """Multiline TRL calibration from a thru, a reflect and two or more lines.
 
     Parameters
@@ -262,6 +286,8 @@ def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float =
         Each line's length (m), in the order of `lines`.
     thru_length, reflect_like, reflect_offset, reflect_root, er_est, ref_plane, switch_terms, convention, notes
         As for `trl`.
+    c0, z0_line, z0_ref
+        The reference impedance, as for `trl`.
     warn_below : float, optional
         Warns where the condition figure is below this.
 
@@ -299,7 +325,7 @@ def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float =
         raise ValueError(f"multiline TRL needs two or more lines, not {len(lines)}; with one line use trl()")
     cal, problems = _calibrate(MultilineTRLCal, f, thru, reflect, lines, line_lengths, thru_length, reflect_like,
                                reflect_offset, reflect_root, er_est, ref_plane, switch_terms, convention, notes,
-                               lines_name="lines", lengths_name="line_lengths")
+                               (c0, z0_line, z0_ref), lines_name="lines", lengths_name="line_lengths")
     _warn(cal, [(~(cal.terms["condition"] >= warn_below),
                  f"no pair of lines is well conditioned (condition below {warn_below:g}); add lines of other "
                  "lengths"), *problems])
@@ -307,7 +333,7 @@ def multiline_trl(f, thru, reflect, lines, *, line_lengths, thru_length: float =
 
 
 def _calibrate(cls, f, thru, reflect, lines, lengths, thru_length, reflect_like, reflect_offset, reflect_root, er_est,
-               ref_plane, switch_terms, convention, notes, *, lines_name, lengths_name):
+               ref_plane, switch_terms, convention, notes, impedances=(None, None, 50.0), *, lines_name, lengths_name):
     """The calibration, and the doubtful points its root choice found."""
     f = np.asarray(f, dtype=float)
     if f.ndim != 1 or not len(f) or not (np.isfinite(f).all() and (f > 0).all()) or (np.diff(f) <= 0).any():
@@ -351,6 +377,12 @@ def _calibrate(cls, f, thru, reflect, lines, lengths, thru_length, reflect_like,
     # the estimate at the final reference planes
     estimate = sign * np.exp(-2 * terms["gamma"] * (float(reflect_offset) - float(ref_plane)))
     problems = _choose_reflect_root(f, terms, estimate, reflect_root)
+    c0, z0_line, z0_ref = _impedances(*impedances)
+    if c0 is not None or z0_line is not None:
+        z_line = reference.line_impedance(f, terms["gamma"], c0=c0, z0_line=z0_line)
+        terms["A"], terms["B"], terms["q"] = reference.eight_term(terms["A"], terms["B"], terms["q"], z_line,
+                                                                  reference.reference(f, z0_ref))
+        terms["z_line"] = z_line
     if "eps_eff" in cls.TERMS:
         terms["eps_eff"] = -(SPEED_OF_LIGHT * terms["gamma"] / (2 * np.pi * f)) ** 2
     for k in ("A", "B", "q", "reflect"):
@@ -363,7 +395,36 @@ def _calibrate(cls, f, thru, reflect, lines, lengths, thru_length, reflect_like,
                   "reflect_like": reflect_like, "reflect_offset": float(reflect_offset), "reflect_root": reflect_root,
                   "er_est": er.real if er.imag == 0 else [er.real, er.imag], "ref_plane": float(ref_plane),
                   "convention": convention}
+    for name, value in (("c0", c0), ("z0_line", z0_line)):
+        if value is not None:
+            parameters[name] = _json_number(value)
+    if c0 is not None or z0_line is not None:
+        parameters["z0_ref"] = _json_number(z0_ref)
     return cls(f, terms, standards, parameters=parameters, notes=notes, convention=convention), problems
+
+
+def _impedances(c0, z0_line, z0_ref):
+    """The reference options checked: numbers (complex for impedances)."""
+    def number(name, value, kind):
+        if value is None:
+            return None
+        if isinstance(value, (list, tuple)) and len(value) == 2 and kind is complex:   # [re, im], as saved
+            value = complex(*value)
+        if not isinstance(value, (int, float, complex, np.number)) or isinstance(value, bool):
+            raise ValueError(f"{name} must be a number, not {value!r}")
+        return kind(value)
+
+    c0, z0_line, z0_ref = number("c0", c0, float), number("z0_line", z0_line, complex), number("z0_ref", z0_ref, complex)
+    if c0 is not None and z0_line is not None:
+        raise ValueError("give the lines' capacitance per length (c0) or their impedance (z0_line), not both")
+    if z0_ref is None:
+        z0_ref = 50.0
+    return c0, z0_line, z0_ref
+
+
+def _json_number(x):
+    x = complex(x)
+    return x.real if x.imag == 0 else [x.real, x.imag]
 
 
 def _choose_reflect_root(f, terms, estimate, how) -> list:

@@ -231,6 +231,8 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
     # the reflect's sign as the calibration settled it
     flipped = ~np.isclose(result["reflect"], in_convention(cal.terms["reflect"], cal.convention))
     J = np.where(flipped[:, None, None] & np.isin(np.arange(9), [0, 2, 3, 4, 8])[None, :, None], -J, J)
+    if "z_line" in cal.terms:                             # terms moved to another reference impedance
+        J = _through_reference(cal, result, flipped, J)
     count = len(engineering) - 1                          # the thru and the lines
     base = 8 * count
     if flip:                                              # board data: d/dRe conjugated, d/dIm negated too
@@ -278,6 +280,27 @@ def trl_term_factors(cal, budget: Budget, left=None) -> dict:
         add("reflect asymmetry", linear.scaled(cols, np.full((n, 2), t.reflect_asymmetry / np.sqrt(2))))
     if t.impedance:
         add("impedance", _impedance(cal, J, result, count, n, t.impedance, flip))
+    return out
+
+
+def _through_reference(cal, result, flipped, J):
+    """J [n, 9, dirs] of the terms at the lines' impedance, chained through
+    the move to the reference impedance (holomorphic in the terms and in the
+    lines' impedance, which follows gamma when it came from c0)."""
+    from . import reference
+
+    p, f = cal.parameters, cal.f
+    A, B = result["A"].copy(), result["B"].copy()
+    A[flipped, :, 0] *= -1                                # the reflect's sign as the calibration settled it
+    B[flipped, 0, :] *= -1
+    z_line = np.asarray(cal.terms["z_line"], complex)
+    z_ref = p["z0_ref"] if not isinstance(p["z0_ref"], list) else complex(*p["z0_ref"])
+    G = reference.eight_term_jacobian(A, B, result["q"], z_line, np.full(len(f), complex(z_ref)))   # [n, 7, 8]
+    out = J.copy()
+    out[:, :7] = G[:, :, :7] @ J[:, :7]
+    if "c0" in p:                                         # z_line = gamma / (j w c0)
+        dz = 1 / (2j * np.pi * f * p["c0"])
+        out[:, :7] += G[:, :, 7:8] * dz[:, None, None] * J[:, 7:8]
     return out
 
 

@@ -6,6 +6,7 @@
     orvane-cal apply cal.npz raw/*.s2p -o corrected/
     orvane-cal export cal.npz -o error-boxes/
     orvane-cal verify cal.npz measured.s2p --reference ref.s2p --budget budget.toml
+    orvane-cal deembed --2xthru 2x.s2p [--fixture-dut fdf.s2p] raw/*.s2p -o deembedded/
     orvane-cal report cal.npz --device dut.s2p -o report.html
     orvane-cal tdr dut.s2p -o tdr.png
     orvane-cal gate dut.s2p --center 6ns --span 9ns -o gated.s2p
@@ -139,6 +140,10 @@ def _parser() -> argparse.ArgumentParser:
     from . import report, timedomain, verify
 
     verify.register(sub)
+
+    from . import deembed
+
+    deembed.add_parser(sub)
     report.add(sub)
     timedomain.add(sub)
     return p

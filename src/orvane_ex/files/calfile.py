@@ -58,6 +58,14 @@ class OptionalTerm(tuple):
     """The shape of an error term a calibration may hold, or not."""
 
 
+class AnyShape(OptionalTerm):
+    """An error term a calibration may hold, or not, of any shape past its
+    first axis (one value per standard, say)."""
+
+
+ANY_SHAPE = AnyShape()
+
+
 class CalibrationFileError(ValueError):
     """A calibration file that cannot be loaded; the message names the file."""
 
@@ -366,7 +374,7 @@ def _expected_shape(name: str, n: int, terms: Mapping) -> tuple | None:
     """The shape entry `name` must have on n points, or None when only its first axis is fixed."""
     if name.startswith("term."):
         per_point = terms.get(name[5:], ())
-        return None if per_point is None else (n, *per_point)
+        return None if per_point is None or isinstance(per_point, AnyShape) else (n, *per_point)
     if name == "port_extension.e10e01":
         return (n,)
     return None

@@ -3,9 +3,9 @@ model of a two-port, four-receiver analyser, so that every function runs
 without the hardware (see `Board`)."""
 from .board import Board
 from .devices import builtin_device, device_from_file, standards
-from .fixtures import behind, launch_fixture, write_fixtured
+from .fixture import PCBFixture
 from .medium import PlanarMedium
 from .plan import PORTS, FreqRange, Settings
 
-__all__ = ["Board", "Settings", "FreqRange", "PlanarMedium", "PORTS", "standards", "builtin_device",
-           "device_from_file", "launch_fixture", "behind", "write_fixtured"]
+__all__ = ["Board", "Settings", "FreqRange", "PlanarMedium", "PCBFixture", "PORTS", "standards", "builtin_device",
+           "device_from_file"]

@@ -45,6 +45,7 @@ import numpy as np
 from .._common.cascade import cascade
 from .._common.convention import in_convention
 from .devices import builtin_device, device_from_file, standards
+from .fixture import NAMES as FIXTURE_NAMES
 from .medium import PlanarMedium
 from .plan import PORTS, Settings
 
@@ -71,12 +72,15 @@ class Board:
         ("THRU", "REFLECT", "LINE 1", ...) connect, or None.
     budget: an `orvane_ex.uncertainty.Budget` (or a TOML file) the board
         follows (see the module), or None.
+    fixture: a PCBFixture whose 2x-thru and fixture around the device the
+        prompts "2X-THRU" and "FIXTURE-DUT" connect, or None.
     """
 
     def __init__(self, settings: Settings | None = None, *, seed: int = 417, noise: bool = True,
                  noise_db: float = -90.0, crosstalk_db: float = -110.0, ideal_standards: bool = True,
                  device: str | os.PathLike[str] | None = None, ports: dict[str, int] | None = None,
-                 kit: Any = None, medium: PlanarMedium | None = None, budget: Any = None) -> None:
+                 kit: Any = None, medium: PlanarMedium | None = None, fixture: Any = None,
+                 budget: Any = None) -> None:
         self.ports = dict(ports or PORTS)
         self.rng = np.random.default_rng(seed)
         self.seed = seed
@@ -95,6 +99,7 @@ class Board:
         self._world = np.random.default_rng([seed, 22])    # the budget's draws, apart from the receivers' noise
         self._repeat = {1: 0j, 2: 0j}
         self._flex = {1: 0j, 2: 0j}
+        self.fixture = fixture
         self.connected = {1: "OPEN", 2: "OPEN"}
         self._settings = None
         self._result = None
@@ -129,7 +134,9 @@ class Board:
         name)."""
         name = name.upper()
         line = re.fullmatch(r"LINE (\d+)", name)
-        if self.medium is not None and (line or name == "REFLECT"):
+        if self.fixture is not None and name in FIXTURE_NAMES:
+            self.connected = name
+        elif self.medium is not None and (line or name == "REFLECT"):
             if line and not 1 <= int(line.group(1)) <= len(self.medium.line_lengths):
                 raise ValueError(f"{name}: the medium has lines 1 to {len(self.medium.line_lengths)}")
             self.connected = ("LINE", int(line.group(1))) if line else "REFLECT"
@@ -279,6 +286,8 @@ class Board:
             return self._standards["THRU"] if self.medium is None else self.medium.line(f, self.medium.thru_length)
         if self.connected == "DEVICE":
             return self._device
+        if self.connected in FIXTURE_NAMES:
+            return in_convention(self.fixture.network(self.connected, f, in_convention(self._device, "board")), "board")
         S = np.zeros((len(f), 2, 2), complex)
         if self.connected == "REFLECT":  # the medium's, on both ports
             S[:, 0, 0] = S[:, 1, 1] = self.medium.reflect(f)
