@@ -163,17 +163,46 @@ def test_every_method_s_page_has_its_sections_and_only_embedded_figures(method, 
     assert ("meta", "http-equiv", "Content-Security-Policy") in p.attrs
 
 
-def test_an_over_determined_model_shows_its_residuals(tmp_path):
-    s, cal = built("twelve-term")
+class Fitted(TwelveTermCal):
+    """A stand-in for any over-determined model: residuals as plain arrays."""
+
+    residuals = None
+
+
+def test_a_least_squares_fit_shows_its_residuals_and_the_standard_that_does_not_fit(tmp_path):
+    s = scenario("one-port", n=31)
+    measured = dict(s.measured, mismatch1=s.embed(np.full(len(s.f), 0.55 + 0j)))   # declared 0.5 below
+    cal = s.cls.from_standards(s.f, measured, convention="engineering", extra={"mismatch1": 0.5})
+    p = page(cal.report(tmp_path / "r.html"))
+    assert p.sections() == ["Calibration", "Error terms", "Residuals"]
+    text = "".join(p.text)
+    assert "largest standardised misfit" in text and "mismatch1" in text
+    worst = {k: np.max(np.abs(v["misfit"])) for k, v in cal.residuals.items()}
+    assert f"{20 * np.log10(worst['mismatch1']):.4g} dB".replace("-", "−") in text
+
+
+def test_residuals_as_arrays_and_their_shapes_checked(tmp_path):
+    s = scenario("twelve-term", n=21)
+    cal = Fitted.from_standards(s.f, s.measured, convention="engineering")
     cal.residuals = {"open1": 1e-4 * np.ones(len(cal.f)), "thru": np.full((len(cal.f), 2, 2), 3e-3)}
     p = page(cal.report(tmp_path / "r.html"))
     assert "Residuals" in p.sections()
     text = "".join(p.text)
     assert "−80 dB" in text and "−50.46 dB" in text         # each standard's worst, in dB
+    assert "standardised" not in text
     cal.residuals = {"open1": np.ones(3)}
     with pytest.raises(ValueError, match="residual of 'open1'"):
         cal.report(tmp_path / "bad.html")
     assert not (tmp_path / "bad.html").exists()
+
+
+def test_a_calibration_without_propagation_still_reports_its_devices(tmp_path):
+    s = scenario("one-port", n=31)
+    measured = dict(s.measured, mismatch1=s.embed(np.full(len(s.f), 0.5 + 0j)))
+    cal = s.cls.from_standards(s.f, measured, convention="engineering", extra={"mismatch1": 0.5})
+    p = page(cal.report(tmp_path / "r.html", devices={"DUT": s.raw}, budget=BUDGET))
+    assert p.sections() == ["Calibration", "Error terms", "Residuals", "Uncertainty", "Devices"]
+    assert "least-squares fit" in "".join(p.text)            # why there are no bands
 
 
 @pytest.mark.parametrize("passed", [True, False])
@@ -222,6 +251,7 @@ def test_hostile_text_is_shown_as_text(where, tmp_path):
     elif where == "device":
         kw["devices"] = {HOSTILE: s.raw}
     elif where == "residuals":           # a legend in a figure, too: matplotlib must take it literally
+        cal = Fitted.from_standards(s.f, s.measured, convention="engineering")
         cal.residuals = {HOSTILE: np.full(len(cal.f), 1e-3)}
     elif where == "verification":
         kw["verification"] = [EnResult(cal.f, np.zeros((len(cal.f), 2, 2)), name=HOSTILE,

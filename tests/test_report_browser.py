@@ -23,9 +23,11 @@ pytestmark = [pytest.mark.skipif(CHROMIUM is None, reason="no Chromium browser (
 
 # the reports the demo writes, and the sections each has besides Calibration, Error terms and Devices
 SOLT = {"response": [], "eight-term": [], "unknown-thru": [], "twelve-term-ideal": [], "twelve-term-listed": [],
-        "one-port": [], "twelve-term": ["Uncertainty", "Verification"]}
+        "one-port": [], "twelve-term": [], "twelve-term-uncertainty": ["Uncertainty", "Verification"]}
 LINES = {"trl": ["TRL conditioning and effective permittivity"],
          "multiline-trl": ["TRL conditioning and effective permittivity"]}
+FIXTURE = {"fixture-twelve-term": []}
+FOLDERS = {**{k: "solt" for k in SOLT}, **{k: "lines" for k in LINES}, **{k: "fixture" for k in FIXTURE}}
 
 # Reads the rendered page once it has loaded: the page itself runs no script
 # (its policy forbids it), so the probe is added to a copy whose policy lets
@@ -96,7 +98,7 @@ def check(seen, title, sections, count):
 @pytest.fixture(scope="module")
 def demo_pages(tmp_path_factory):
     out = tmp_path_factory.mktemp("demo")
-    for method, folder in (("solt", "solt"), ("multiline-trl", "lines")):
+    for method, folder in (("solt", "solt"), ("multiline-trl", "lines"), ("fixture", "fixture")):
         result = run_python(f"""
             import sys
             from orvane_ex import demo
@@ -107,39 +109,40 @@ def demo_pages(tmp_path_factory):
     return out
 
 
-@pytest.mark.parametrize("name", [*SOLT, *LINES])
+@pytest.mark.parametrize("name", list(FOLDERS))
 def test_every_demo_report_renders_with_its_sections_and_figures(name, demo_pages, tmp_path):
-    path = demo_pages / ("solt" if name in SOLT else "lines") / f"report-{name}.html"
-    method = {"twelve-term-ideal": "twelve-term", "twelve-term-listed": "twelve-term"}.get(name, name)
-    extra = SOLT.get(name, LINES.get(name))
+    path = demo_pages / FOLDERS[name] / f"report-{name}.html"
+    method = "twelve-term" if name.startswith(("twelve-term", "fixture")) else name
+    extra = {**SOLT, **LINES, **FIXTURE}[name]
     sections = ["Calibration", "Error terms", *[s for s in extra if s.startswith("TRL")]]
     sections += [s for s in extra if s == "Uncertainty"] + ["Devices"] + [s for s in extra if s == "Verification"]
     seen = look(path, tmp_path, f"demo-{name}")
-    # error terms (+ TRL); the device: raw and corrected, Smith; the budget's: term uncertainty, bands,
-    # expanded uncertainties, E_n
-    count = 3 + (name in LINES) + (4 if name == "twelve-term" else 0)
+    # error terms (+ TRL); per device: raw and corrected, Smith (the fixture demo has two devices); the
+    # budget's: term uncertainty, bands, expanded uncertainties, E_n
+    count = 3 + (name in LINES) + 2 * (name in FIXTURE) + 4 * ("Uncertainty" in extra)
     check(seen, f"Calibration report: {method}", sections, count)
 
 
 def test_a_page_with_every_section_renders_and_prints(tmp_path):
+    from orvane_ex.calibration.solt import TwelveTermCal
     from orvane_ex.uncertainty import Budget
+    from orvane_ex.uncertainty.verification import verify
     from scenarios import scenario
 
+    class Fitted(TwelveTermCal):        # residuals beside the uncertainty, which no fit keeps yet
+        residuals = None
+
     s = scenario("twelve-term", n=101)
-    cal = s.cls.from_standards(s.f, s.measured, convention="engineering", notes="every section\nsecond line")
+    cal = Fitted.from_standards(s.f, s.measured, convention="engineering", notes="every section\nsecond line")
     budget = Budget.from_dict({"name": "bench", "noise": {"floor": "-60 dB"},
                                "kit": {"open": {"capacitance": ["2 fF"]}, "load": {"resistance": "0.5 ohm"}}})
     cal = cal.with_uncertainty(budget)
     cal.residuals = {"open1": 1e-4 * (1 + np.cos(cal.f / 1e9)), "thru": 3e-4 * np.ones(len(cal.f))}
 
-    class Result:
-        name, frequency, passed = "check standard", cal.f, False
-        en = np.abs(np.sin(np.arange(len(cal.f)) / 7))[:, None, None] * np.array([[0.5, 1.2], [1.2, 0.5]])
-
-        def table(self):
-            return [{"parameter": "S21", "worst |E_n|": 1.2}]
-
-    path = pathlib.Path(cal.report(tmp_path / "every.html", devices={"DUT": s.raw}, verification=[Result()]))
+    result = cal.apply(s.raw, budget=budget)
+    verified = verify(result, result.s + 2.5 * result.std_re_im()[0] * np.sin(cal.f / 3e8)[:, None, None],
+                      name="check standard")
+    path = pathlib.Path(cal.report(tmp_path / "every.html", devices={"DUT": s.raw}, verification=[verified]))
     seen = look(path, tmp_path, "every-section")
     check(seen, "Calibration report: twelve-term",
           ["Calibration", "Error terms", "Residuals", "Uncertainty", "Devices", "Verification"], 8)

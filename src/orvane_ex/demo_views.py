@@ -143,13 +143,15 @@ def fixture_tdr(out, f, thru2x, fixture_dut):
     profiles = []
     for s in (thru2x, fixture_dut):
         fd, s11 = timedomain.extrapolate_to_dc(f, in_convention(s[:, 0, 0], "board"))
-        profiles.append(timedomain.impedance_profile(fd, s11))
+        # padded: a finer time axis (the resolution stays the sweep's)
+        profiles.append(timedomain.impedance_profile(fd, s11, pad=7 * len(fd)))
     t = profiles[0][0]
-    keep = (t >= 0) & (t <= 1.5e-9)
+    keep = (t >= 0) & (t <= 0.8e-9)
     with detached():
         fig = plots.time_response(t[keep], [z[keep] for _, z in profiles], kind="ohm",
                                   labels=["2x-thru", "fixture, device, fixture"],
                                   title="TDR from port 1: the fixture's launch and traces (low-pass)")
+        fig.axes[0].set_ylim(30, 80)          # the traces' few ohms; the device (an open at DC) rises beyond
         path = os.path.join(out, "fixture-tdr.png")
         fig.savefig(path, dpi=90)
     return path

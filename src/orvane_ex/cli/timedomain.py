@@ -174,8 +174,8 @@ def run_tdr(args) -> int:
                                   "(sweep from one step above 0 Hz for a TDR, or use --mode bandpass)")
                 f, x = timedomain.extrapolate_to_dc(f, x)
             kw = dict(window=args.window, pad=args.pad)
-            if args.response == "impedance":
-                t, y = timedomain.impedance_profile(f, x, z0=z0, **kw)
+            if args.response == "impedance":         # referred to the port's own reference impedance
+                t, y = timedomain.impedance_profile(f, x, z0=float(np.real(np.atleast_1d(z0)[i])), **kw)
             elif args.response == "step":
                 t, y = timedomain.step_response(f, x, **kw)
             else:

@@ -174,28 +174,43 @@ def terms_section(cal) -> str:
     return out
 
 
-def _residual_arrays(cal, values: Mapping) -> dict:
+def _residual_arrays(cal, values: Mapping) -> tuple[dict, dict]:
+    """({standard: |misfit| [n]}, {standard: |standardised misfit| [n]}) of
+    a calibration's residuals: per standard an array [n, ...], or a mapping
+    with its "misfit" (and "standardised" misfit) as the least-squares fits
+    keep them."""
     n = len(cal.f)
-    out = {}
-    for name, r in values.items():
-        r = np.asarray(r)
-        if r.dtype == object or not np.issubdtype(r.dtype, np.number) or r.shape[:1] != (n,):
-            raise ValueError(f"residual of {name!r}: shape {r.shape}; one value per point ({n}) is needed")
-        out[str(name)] = np.max(np.abs(r.reshape(n, -1)), axis=1)
-    return out
+    misfits, standardised = {}, {}
+    for name, value in values.items():
+        parts = dict(value) if isinstance(value, Mapping) else {"misfit": value}
+        for key, out in (("misfit", misfits), ("standardised", standardised)):
+            if key not in parts:
+                continue
+            r = np.asarray(parts[key])
+            if r.dtype == object or not np.issubdtype(r.dtype, np.number) or r.shape[:1] != (n,):
+                raise ValueError(f"residual of {name!r}: shape {r.shape}; one value per point ({n}) is needed")
+            out[str(name)] = np.max(np.abs(r.reshape(n, -1)), axis=1)
+    return misfits, standardised
 
 
 def residuals_section(cal, values: Mapping) -> str:
-    r = _residual_arrays(cal, values)
-    uri = figures.rendered(figures.residuals, cal.f, r)
-    out = figure(uri, "What the over-determined model leaves unexplained in each standard's measurement, "
-                      "in dB (20 log10 |r|): the smaller, the better the standards agree with the model.",
-                 "residuals in dB against frequency")
+    misfits, standardised = _residual_arrays(cal, values)
+    uri = figures.rendered(figures.residuals, cal.f, misfits, standardised)
+    caption = ("What the over-determined model leaves unexplained in each standard's measurement, in dB "
+               "(20 log10 |r|): the smaller, the better the standards agree with the model.")
+    if standardised:
+        caption += (" Right: the misfit over its standard deviation (dimensionless); a standard that does not "
+                    "fit its model stands out there.")
+    out = figure(uri, caption, "residuals against frequency")
     rows = []
-    for name, x in r.items():
+    for name, x in misfits.items():
         k = int(np.argmax(x))
-        rows.append((name, Raw(number(20 * math.log10(x[k]) if x[k] > 0 else -math.inf, "dB")), Raw(ghz(cal.f[k]))))
-    return out + table(["standard", "largest residual", "at"], rows, numeric=(1, 2))
+        row = [name, Raw(number(20 * math.log10(x[k]) if x[k] > 0 else -math.inf, "dB")), Raw(ghz(cal.f[k]))]
+        if standardised:
+            row.append(Raw(number(np.max(standardised[name]))) if name in standardised else "")
+        rows.append(row)
+    header = ["standard", "largest residual", "at"] + (["largest standardised misfit"] if standardised else [])
+    return out + table(header, rows, numeric=(1, 2, 3))
 
 
 def lines_section(cal, q: dict) -> str:
@@ -293,13 +308,15 @@ def uncertainty_section(cal, budget) -> str:
     return out
 
 
-def device_block(cal, device, S, u) -> str:
+def device_block(cal, device, S, u, note: str = "") -> str:
     conv = cal.convention
     raw, corr = in_convention(device.raw, conv), in_convention(S, conv)
     name = device.name
     out = f"<h3>{esc(name)}</h3>"
     if device.path:
         out += paragraph(f"from {device.path}", "note")
+    if note:
+        out += paragraph(note, "note")
     uri = figures.rendered(lambda: _db_phase(device.f, raw, corr))
     out += figure(uri, "Raw and corrected, magnitude in dB and phase in degrees (e^{jωt} convention).",
                   f"{name}: raw and corrected S-parameters")
@@ -434,8 +451,14 @@ def build(cal, devices, verification, budget, *, title: str | None = None, inter
             device_budget = Budget.from_dict(cal.budget, source="the calibration's budget")
         blocks = []
         for d in devices:
-            S, u = corrected(on_grid(cal, d, interpolate), d, device_budget, kept=bool(cal.uncertainty))
-            blocks.append(device_block(cal, d, S, u))
+            on = on_grid(cal, d, interpolate)
+            note = ""
+            try:
+                S, u = corrected(on, d, device_budget, kept=bool(cal.uncertainty))
+            except NotImplementedError as e:          # a model no propagation reaches yet: no bands
+                S, u = corrected(on, d)
+                note = f"No uncertainty bands: {e}."
+            blocks.append(device_block(cal, d, S, u, note))
         sections.append(("Devices", "".join(blocks)))
     if verification:
         sections.append(("Verification", "".join(verification_block(v, k) for k, v in enumerate(verification))))

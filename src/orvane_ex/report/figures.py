@@ -76,16 +76,26 @@ def error_terms(f: np.ndarray, terms: dict):
     return fig
 
 
-def residuals(f: np.ndarray, values: dict):
-    """Each standard's residual, in dB."""
-    fig, axes = figure(1, 1, figsize=(7.4, 3.6))
-    ax = axes[0, 0]
+def residuals(f: np.ndarray, values: dict, standardised: dict | None = None):
+    """Each standard's residual in dB, and beside it the standardised
+    misfit where it is known."""
+    panels = 2 if standardised else 1
+    fig, axes = figure(1, panels, figsize=(7.4 if panels == 1 else 10.5, 3.6), sharex=True)
     div, unit = _traces.frequency_scale(f)
+    ax = axes[0, 0]
     for name, r in values.items():
         ax.plot(f / div, np.maximum(_terms.db(r), -300), label=label(name))
-    ax.set_xlabel(f"Frequency ({unit})")
     ax.set_ylabel("Residual |r| (dB)")
-    _grid(ax)
+    if standardised:
+        right = axes[0, 1]
+        for name, r in values.items():
+            right.plot(f / div, standardised[name] if name in standardised else np.full(len(f), np.nan),
+                       label=label(name))
+        right.set_ylabel("|standardised misfit| (1)")
+        right.set_ylim(bottom=0)
+    for a in axes.flat:
+        a.set_xlabel(f"Frequency ({unit})")
+        _grid(a)
     legend_outside(fig, ax)
     return fig
 
