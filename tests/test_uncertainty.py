@@ -87,6 +87,29 @@ def test_linear_propagation_agrees_with_monte_carlo(method):
     assert "noise (calibration)" in linear.contributions and "noise (device)" in linear.contributions
 
 
+INFLUENCES = ["noise", "linearity", "kit", "connector", "cable", "drift", "trl"]
+
+
+@pytest.mark.parametrize("influence", INFLUENCES)
+@pytest.mark.parametrize("method", sorted(METHODS))
+def test_each_influence_alone_agrees_with_monte_carlo(method, influence):
+    """An influence the linear method propagates and Monte Carlo forgets (or
+    the other way round) shows when it is alone."""
+    if (influence == "kit") and "trl" in method or (influence == "trl") and "trl" not in method:
+        pytest.skip(f"{method} has no {influence} influence")
+    s, cal = built(method)
+    full = Budget.from_dict({**BUDGET, "drift": BUDGET["cable"]})
+    budget = Budget(**{influence: getattr(full, influence)})
+    linear = cal.apply(s.raw, budget=budget)
+    mc = monte_carlo(cal, s.raw, budget, trials=800, seed=4)
+    # real and imaginary parts: a delay's uncertainty moves phases alone, and |S| only in second order
+    ours, theirs = np.concatenate(linear.std_re_im()), np.concatenate(mc.std_re_im())
+    moved = theirs > 1e-6 * theirs.max()          # what the influence reaches at all
+    assert np.array_equal(ours > 1e-6 * theirs.max(), moved)
+    ratio = np.median(ours[moved] / theirs[moved])
+    assert abs(ratio - 1) < 0.05, ratio
+
+
 def test_where_a_value_is_near_zero_its_phase_has_no_linear_uncertainty():
     s, cal = built("twelve-term")
     raw = s.embed(np.where(np.eye(2, dtype=bool), 1e-5, 0.5)[None] * np.ones((len(s.f), 1, 1)))

@@ -1,9 +1,14 @@
 """Values on frequency grids, moved onto other grids: shared by kits' data
 standards and saved calibrations."""
+from typing import Literal
+
 import numpy as np
 
+# how values move between grids
+Interpolation = Literal["linear", "cubic"]
 
-def interpolate(x: np.ndarray, y: np.ndarray, xi: np.ndarray, kind: str = "linear") -> np.ndarray:
+
+def interpolate(x: np.ndarray, y: np.ndarray, xi: np.ndarray, kind: Interpolation = "linear") -> np.ndarray:
     """y (first axis on the increasing grid x) at the points xi inside x's span:
     'linear' interpolates real and imaginary parts linearly, 'cubic' with a
     cubic spline. Points of xi on x keep their values exactly."""

@@ -96,15 +96,15 @@ class Calibration:
     """
 
     f: np.ndarray
-    terms: dict
-    standards: dict = dataclasses.field(default_factory=dict)
+    terms: dict[str, np.ndarray]
+    standards: dict[str, np.ndarray] = dataclasses.field(default_factory=dict)
     kit: dict | None = None
     port_extension: tuple | None = None
     created: str = dataclasses.field(default_factory=_now)
     notes: str = ""
     parameters: dict = dataclasses.field(default_factory=dict)
     convention: Convention = "board"
-    uncertainty: dict = dataclasses.field(default_factory=dict)
+    uncertainty: dict[str, np.ndarray] = dataclasses.field(default_factory=dict)
     budget: dict | None = None
 
     method: ClassVar[str] = ""
@@ -262,8 +262,8 @@ class Calibration:
         out.s = in_convention(np.asarray(S).reshape(net.s.shape), self.convention)
         return out
 
-    def apply_file(self, source, target, *, interpolate: str | None = None, ports=None, budget=None,
-                   covariance: bool = False) -> None:
+    def apply_file(self, source, target, *, interpolate: _interp.Interpolation | None = None, ports=None,
+                   budget=None, covariance: bool = False) -> None:
         """Corrects a Touchstone file (any version) into another, written whole
         or not at all, in the source's version (Touchstone 2 stays 2).
 
@@ -331,7 +331,7 @@ class Calibration:
 
     # -- another grid ------------------------------------------------------------
 
-    def interpolate(self, f, kind: str = "linear") -> "Calibration":
+    def interpolate(self, f, kind: _interp.Interpolation = "linear") -> "Calibration":
         """The calibration on the grid `f` (Hz), inside the calibrated span:
         'linear' interpolates real and imaginary parts linearly, 'cubic' with
         a cubic spline. Points of `f` on the calibration's own grid keep their

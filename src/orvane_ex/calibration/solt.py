@@ -327,7 +327,24 @@ class OnePortCal(_KitMethod, Calibration):
 
     @classmethod
     def build(cls, f, G, Gm, **kw) -> "OnePortCal":
-        """From the actual (G) and measured (Gm) Open, Short, Load [n,3]."""
+        """The one-port model from three known reflection standards.
+
+        Parameters
+        ----------
+        f : array_like, shape (n,)
+            Increasing frequencies (Hz).
+        G, Gm : array_like, shape (n, 3)
+            The actual and the measured reflections of the Open, Short and
+            Load, in the calibration's `convention`.
+        **kw
+            Further fields of the calibration (`kit`, `notes`, `convention`).
+
+        Returns
+        -------
+        OnePortCal
+            Its terms: `e` [n, 3], e00, e11 and delta_e as `get1PortModel`
+            gives them.
+        """
         return cls(f, {"e": hidden().get1PortModel(G, Gm)}, {"Gm": np.asarray(Gm), "G1": _c(G)}, **kw)
 
     def term_vector(self) -> np.ndarray:
@@ -362,8 +379,26 @@ class ResponseCal(_KitMethod, Calibration):
 
     @classmethod
     def build(cls, f, G1, G1m, G2, G2m, T, Tm, **kw) -> "ResponseCal":
-        """From the actual (G1, G2) and measured (G1m, G2m) reflections [n] of
-        each port's standard and the actual (T) and measured (Tm) thru [n,2,2]."""
+        """The frequency-response model from one reflection standard per port
+        and a thru.
+
+        Parameters
+        ----------
+        f : array_like, shape (n,)
+            Increasing frequencies (Hz).
+        G1, G1m, G2, G2m : array_like, shape (n,)
+            The actual and the measured reflection of each port's standard.
+        T, Tm : array_like, shape (n, 2, 2)
+            The actual and the measured thru.
+        **kw
+            Further fields of the calibration (`kit`, `notes`, `convention`).
+
+        Returns
+        -------
+        ResponseCal
+            Its terms: `H` [n, 2, 2], each S-parameter's tracking, as
+            `get2PortResponseModel` gives it.
+        """
         H = hidden().get2PortResponseModel(G1, G1m, G2, G2m, T, Tm)
         return cls(f, {"H": H}, {"G1m": np.asarray(G1m), "G2m": np.asarray(G2m), "Tm": np.asarray(Tm),
                                  "G1": _c(G1, len(f)), "G2": _c(G2, len(f)), "T": _c(T)}, **kw)
@@ -396,8 +431,26 @@ class EightTermCal(_KitMethod, EightTermModel):
 
     @classmethod
     def build(cls, f, G1, Gm1, G2, Gm2, T, Tm, **kw) -> "EightTermCal":
-        """From the actual (G1, G2) and measured (Gm1, Gm2) Open, Short, Load
-        [n,3] of both ports and the actual (T) and measured (Tm) thru [n,2,2]."""
+        """The eight-term model from Open, Short, Load on both ports and a
+        known thru.
+
+        Parameters
+        ----------
+        f : array_like, shape (n,)
+            Increasing frequencies (Hz).
+        G1, Gm1, G2, Gm2 : array_like, shape (n, 3)
+            The actual and the measured Open, Short and Load of each port.
+        T, Tm : array_like, shape (n, 2, 2)
+            The actual and the measured thru.
+        **kw
+            Further fields of the calibration (`kit`, `notes`, `convention`).
+
+        Returns
+        -------
+        EightTermCal
+            Its terms: the adapters `A`, `B` [n, 2, 2] and `q` [n] of
+            `get8TermModel`.
+        """
         A, B, q = hidden().get8TermModel(G1, Gm1, G2, Gm2, T, Tm)
         return cls(f, {"A": A, "B": B, "q": q}, {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2),
                                                   "Tm": np.asarray(Tm), "G1": _c(G1), "G2": _c(G2), "T": _c(T)},
@@ -480,9 +533,28 @@ class TwelveTermCal(_KitMethod, Calibration):
 
     @classmethod
     def build(cls, f, G1, Gm1, G2, Gm2, T, Tm, Im=None, **kw) -> "TwelveTermCal":
-        """From the actual (G1, G2) and measured (Gm1, Gm2) Open, Short, Load
-        [n,3] of both ports, the actual (T) and measured (Tm) thru [n,2,2] and
-        an optional isolation measurement Im [n,2,2]."""
+        """The twelve-term model from Open, Short, Load on both ports, a known
+        thru and optionally the isolation.
+
+        Parameters
+        ----------
+        f : array_like, shape (n,)
+            Increasing frequencies (Hz).
+        G1, Gm1, G2, Gm2 : array_like, shape (n, 3)
+            The actual and the measured Open, Short and Load of each port.
+        T, Tm : array_like, shape (n, 2, 2)
+            The actual and the measured thru.
+        Im : array_like, shape (n, 2, 2), optional
+            Loads on both ports, measured: its S21 and S12 are the
+            crosstalk terms (zero without).
+        **kw
+            Further fields of the calibration (`kit`, `notes`, `convention`).
+
+        Returns
+        -------
+        TwelveTermCal
+            Its terms: `fwd` and `rev` [n, 6] in `get12TermModel`'s order.
+        """
         fwd, rev = hidden().get12TermModel(G1, Gm1, G2, Gm2, T, Tm, Im)
         standards = {"Gm1": np.asarray(Gm1), "Gm2": np.asarray(Gm2), "Tm": np.asarray(Tm), "G1": _c(G1),
                      "G2": _c(G2), "T": _c(T)}

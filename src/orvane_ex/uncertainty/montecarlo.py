@@ -79,8 +79,6 @@ def _device(cal, Sm, budget: Budget, rng) -> np.ndarray:
     with its noise, cables and drift drawn."""
     f = cal.f
     raw = _noisy(rng, Sm, f, budget)
-    if cal.ports == 1:
-        return raw
     from ..calibration.uncertain import _directivity
 
     d1, d2 = _directivity(cal)
@@ -88,6 +86,9 @@ def _device(cal, Sm, budget: Budget, rng) -> np.ndarray:
         c = [LN10_20 * p.magnitude * rng.standard_normal((rng.trials, 1)) + 1j * p.phase * rng.standard_normal(
             (rng.trials, 1)) for p in ports]
         g = [1 + c[0], 1 + c[1]]
+        if cal.ports == 1:                       # port 1's cable only
+            raw = d1 + (raw - d1) * g[0] ** 2
+            continue
         out = raw.copy()
         out[:, :, 0, 0] = d1 + (raw[:, :, 0, 0] - d1) * g[0] ** 2
         out[:, :, 1, 1] = d2 + (raw[:, :, 1, 1] - d2) * g[1] ** 2
