@@ -35,4 +35,7 @@ def test_walk_through_runs_as_written(tmp_path):
     assert (tmp_path / "results" / "dut.s2p").stat().st_size > 1000
     assert (tmp_path / "results" / "dut.png").read_bytes().startswith(b"\x89PNG")
     assert (tmp_path / "results" / "calibration.npz").stat().st_size > 10000
+    assert (tmp_path / "results" / "dut-error.png").read_bytes().startswith(b"\x89PNG")
+    page = (tmp_path / "results" / "calibration.html").read_text(encoding="utf-8")
+    assert "<h2>Error terms</h2>" in page and "<h2>Devices</h2>" in page and "bench 3" in page
     assert (tmp_path / "results" / "dut-with-uncertainty.s2p.cov").stat().st_size > 10000

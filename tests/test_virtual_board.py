@@ -95,6 +95,11 @@ def test_demo_runs_unattended(tmp_path):
     png = (out / "comparison.png").read_bytes()
     assert png.startswith(b"\x89PNG") and len(png) > 10000
     assert os.path.exists(out / "thru.s2p")
+    # a report of each calibration, and the device behind fixtures in the time domain
+    assert sorted(p for p in os.listdir(out) if p.endswith(".html")) == sorted(
+        f"report-{m}.html" for m in ("eight-term", "one-port", "response", "twelve-term", "twelve-term-ideal",
+                                      "twelve-term-listed", "twelve-term-uncertainty", "unknown-thru"))
+    assert all((out / name).read_bytes().startswith(b"\x89PNG") for name in ("tdr.png", "gated.png", "errors.png"))
 
 
 def test_demo_help():

@@ -25,7 +25,10 @@ removes the fixture with IEEE P370's 2x-thru methods (nzc and zc), on a
 harmonic grid (f = k df up to the stop frequency) as they need; then does
 the same from the files with `orvane-cal deembed`.
 
-All save the corrected result and a comparison plot.
+Each saves the corrected result and comparison figures and writes a report
+of each calibration it makes (report-*.html, for a browser); SOLT also
+measures the device behind two long fixtures with mismatched
+launches and gates them away (tdr.png, gated.png).
 
     python -m orvane_ex.demo --unattended [--method multiline-trl|onwafer|fixture]
 """
@@ -48,7 +51,8 @@ def parse(argv):
                                                         "built-in band-pass")
     p.add_argument("--seed", type=int, default=417, help="seed of the board's error terms and noise")
     p.add_argument("--no-noise", action="store_true", help="switch the receiver noise off")
-    p.add_argument("--out", default="demo-output", help="folder for the .s2p, the standards and the PNG")
+    p.add_argument("--out", default="demo-output",
+                   help="folder for the .s2p, the standards, the figures and the reports")
     p.add_argument("--method", choices=["solt", "multiline-trl", "onwafer", "fixture"], default="solt",
                    help="solt: the kit's Open/Short/Load/Thru (default); multiline-trl: a thru, a reflect and "
                         "three lines printed on the board; onwafer: LRM, LRRM and TRM on an impedance standard "
@@ -122,28 +126,12 @@ def report(results, truth, extra=()):
 
 
 def plot(args, f, stacks, titles):
-    """The comparison plot, saved as comparison.png (and shown where a window can be)."""
-    import matplotlib.pyplot as plt
+    """The comparison figures, comparison.png and errors.png (the comparison
+    also shown where a window can be); the last stack is the true device."""
+    from orvane_ex import demo_views
 
-    from orvane_ex import hidden
-
-    png = os.path.join(args.out, "comparison.png")
-    show = plt.show
-
-    def save_then_show(*a, **k):
-        fig = plt.gcf()
-        fig.set_size_inches(16, 8)
-        fig.tight_layout()
-        fig.savefig(png, dpi=80)
-        if plt.get_backend().lower() != "agg":
-            show(*a, **k)
-
-    plt.show = save_then_show
-    try:
-        hidden.plotCompareDbDeg(f / 1e6, stacks, titles, f"virtual QLM-417, seed {args.seed}, {args.method}")
-    finally:
-        plt.show = show
-    return png
+    return demo_views.comparison(args.out, f, stacks, titles, stacks[-1],
+                                 f"virtual QLM-417, seed {args.seed}, {args.method}")
 
 
 def solt(args, settings):
@@ -184,13 +172,18 @@ def solt(args, settings):
         return cls.from_standards(f, {k: v for k, v in standards.items() if k in names}, convention="board", **kw)
 
     results = {"raw": Sm}
+    cals = {}       # each calibration made, by the name of its report
     for method, label in (("response", "response"), ("eight-term", "eight-term"), ("unknown-thru", "unknown thru")):
-        results[label] = built(method, kit=kit).apply(Sm)
-    results["12-term, ideal standards"] = built("twelve-term", ideal=True).apply(Sm)
-    results["12-term, listed files"] = built("twelve-term", kit=CalKit.load(listed_kit)).apply(Sm)
-    cal = built("twelve-term", kit=kit, notes=f"virtual QLM-417, seed {args.seed}, demo")
+        cals[method] = built(method, kit=kit)
+        results[label] = cals[method].apply(Sm)
+    cals["twelve-term-ideal"] = built("twelve-term", ideal=True, notes="ideal standards")
+    results["12-term, ideal standards"] = cals["twelve-term-ideal"].apply(Sm)
+    cals["twelve-term-listed"] = built("twelve-term", kit=CalKit.load(listed_kit), notes="the kit's values listed")
+    results["12-term, listed files"] = cals["twelve-term-listed"].apply(Sm)
+    cal = cals["twelve-term"] = built("twelve-term", kit=kit, notes=f"virtual QLM-417, seed {args.seed}, demo")
     results["12-term, kit model"] = cal.apply(Sm)
-    S11_one_port = built("one-port", kit=kit).apply(Sm[:, 0, 0])
+    cals["one-port"] = built("one-port", kit=kit)
+    S11_one_port = cals["one-port"].apply(Sm[:, 0, 0])
     truth = board.device
     one_port = db(np.max(np.abs(S11_one_port - truth[:, 0, 0])))
     report(results, truth, [f"{'one-port':<26}{one_port:8.1f}{'':>24}{one_port:8.1f}   S11 only: port 2's load "
@@ -218,13 +211,22 @@ def solt(args, settings):
                               truth)) for p in raw_files)
     print(f"worst residual of the corrected files: {worst:.1f} dB")
 
-    png = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
-               ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
-    from orvane_ex import demo_uncertainty
+    pngs = plot(args, f, [results["raw"], results["12-term, ideal standards"], results["12-term, kit model"], truth],
+                ["raw", "12-term, ideal standards", "12-term, kit model", "true device"])
 
-    written = sorted(listed.values()) + [s2p, cal_path, png] + demo_uncertainty.run(args, settings, measured)
+    # the device behind mismatched fixtures, in the time domain and gated,
+    # and a report of each calibration
+    from orvane_ex import demo_uncertainty, demo_views
+
+    views, lines = demo_views.fixtured(args, settings, cal, results["12-term, kit model"], truth)
+    for line in lines:
+        print(line)
+    pages = demo_views.reports(args.out, cals, {"DUT": Sm})
+    written = sorted(listed.values()) + [s2p, cal_path, *pngs, *views, *pages]
+    written += demo_uncertainty.run(args, settings, measured)
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
           f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
+    print(f"open the reports in a browser: {os.path.join(args.out, 'report-twelve-term.html')}, ...")
     return 0
 
 
@@ -274,8 +276,11 @@ def multiline(args, settings):
     touchstone.write(s2p, f, results["multiline TRL"], convention="board")
     cal_path = os.path.join(args.out, "multiline-trl.npz")
     multi.save(cal_path)
-    png = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
-    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, png)))
+    pngs = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
+    from orvane_ex import demo_views
+
+    pages = demo_views.reports(args.out, {"trl": single, "multiline-trl": multi}, {"DUT": Sm})
+    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, *pngs, *pages)))
     return 0
 
 
@@ -323,8 +328,12 @@ def onwafer(args, settings):
     touchstone.write(s2p, f, results["LRRM"], convention="board")
     cal_path = os.path.join(args.out, "lrrm.npz")
     cal_lrrm.save(cal_path)
-    png = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
-    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, png)))
+    pngs = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
+    from orvane_ex import demo_views
+
+    pngs += demo_views.reports(args.out, {"lrm": cal_lrm, "lrrm": cal_lrrm}, {"DUT": Dm})
+    pngs += demo_views.reports(args.out, {"trm": cal_trm}, {"DUT (flush thru)": Dz})
+    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in [s2p, cal_path, *pngs]))
 
 
 def fixture(args, settings):
@@ -375,10 +384,15 @@ def fixture(args, settings):
         return 1
     S = touchstone.read(os.path.join(out, "fixture_dut.s2p"), convention="board")[1]
     print(f"worst residual of the de-embedded file: {max(residuals(S, truth)):.1f} dB")
-    png = plot(args, f, [fdf, results["P370 nzc"], results["P370 zc"], truth],
-               ["in the fixture", "P370 nzc", "P370 zc", "true device"])
-    print(f"\nwrote in {args.out}: 2xthru.s2p, fixture_dut.s2p, {os.path.basename(png)}, deembedded/ "
-          "(the device and the fixture halves)")
+    pngs = plot(args, f, [fdf, results["P370 nzc"], results["P370 zc"], truth],
+                ["in the fixture", "P370 nzc", "P370 zc", "true device"])
+    # the fixture seen by a TDR (the grid is harmonic, so low-pass mode holds its levels), and the report
+    from orvane_ex import demo_views
+
+    pngs.append(demo_views.fixture_tdr(args.out, f, thru2x, fdf))
+    pngs += demo_views.reports(args.out, {"fixture-twelve-term": cal}, {"2X-THRU": T2, "FIXTURE-DUT": Fd})
+    print(f"\nwrote in {args.out}: 2xthru.s2p, fixture_dut.s2p, "
+          + ", ".join(os.path.basename(p) for p in pngs) + ", deembedded/ (the device and the fixture halves)")
     return 0
 
 

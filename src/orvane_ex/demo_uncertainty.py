@@ -80,4 +80,6 @@ def run(args, settings, measured) -> list[str]:
     verification = os.path.join(args.out, "verification.png")
     fig.savefig(verification, dpi=80)
     plt.close(fig)
-    return [cal_path, s2p, side, bands, verification]
+    page = cal.report(os.path.join(args.out, "report-twelve-term-uncertainty.html"), devices={"DUT": Sm},
+                      verification=[check], budget=budget)
+    return [cal_path, s2p, side, bands, verification, page]

@@ -403,6 +403,20 @@ class Calibration:
 
         return to_skrf(self)
 
+    def report(self, path, *, devices=None, verification=None, budget=None, title: str | None = None,
+               interpolate: str | None = None) -> str:
+        """Writes this calibration's report: one self-contained HTML page
+        (method, kit, grid, notes; the error terms in dB; residuals, TRL
+        conditioning and uncertainty where the calibration has them; the
+        `devices` corrected, with uncertainty bands from `budget` or the
+        calibration's own; `verification` results with E_n). Written whole
+        or not at all; returns the path. See `orvane_ex.report.write_report`
+        for the arguments."""
+        from ..report import write_report
+
+        return write_report(self, path, devices=devices, verification=verification, budget=budget, title=title,
+                            interpolate=interpolate)
+
     def describe(self) -> str:
         lines = [f"{self.method} calibration, {len(self.f)} points from {_span(self.f)}",
                  f"created {self.created}", f"phase convention: {CONVENTION_NAMES[self.convention]}"]

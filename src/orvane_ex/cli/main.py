@@ -7,6 +7,9 @@
     orvane-cal export cal.npz -o error-boxes/
     orvane-cal verify cal.npz measured.s2p --reference ref.s2p --budget budget.toml
     orvane-cal deembed --2xthru 2x.s2p [--fixture-dut fdf.s2p] raw/*.s2p -o deembedded/
+    orvane-cal report cal.npz --device dut.s2p -o report.html
+    orvane-cal tdr dut.s2p -o tdr.png
+    orvane-cal gate dut.s2p --center 6ns --span 9ns -o gated.s2p
 """
 from __future__ import annotations
 
@@ -137,13 +140,15 @@ def _parser() -> argparse.ArgumentParser:
     export.add_argument("--output", "-o", required=True, metavar="DIR")
     export.set_defaults(run=_export)
 
-    from . import verify
+    from . import report, timedomain, verify
 
     verify.register(sub)
 
     from . import deembed
 
     deembed.add_parser(sub)
+    report.add(sub)
+    timedomain.add(sub)
     return p
 
 
