@@ -144,14 +144,15 @@ def test_every_method_s_page_has_its_sections_and_only_embedded_figures(method, 
     raw = s.raw if cal.ports == 2 else s.raw[:, None, None]
     path = cal.report(tmp_path / "r.html", devices={"DUT": raw})
     p = page(path)
-    want = ["Calibration", "Error terms"] + (["TRL conditioning and effective permittivity"] if "trl" in method
-                                             else []) + ["Uncertainty", "Devices"]
+    standards = (["TRL conditioning and effective permittivity"] if "trl" in method else
+                 ["On-wafer standards"] if method in ("lrm", "lrrm", "trm") else [])
+    want = ["Calibration", "Error terms", *standards, "Uncertainty", "Devices"]
     assert p.sections() == want
     assert ("title", f"Calibration report: {method}") in p.headings
     assert "script" not in p.tags
     images = [v for tag, k, v in p.attrs if tag == "img" and k == "src"]
     # error terms, (TRL), term uncertainty; per device raw/corrected, Smith, bands, expanded
-    assert len(images) == 2 + ("trl" in method) + 4
+    assert len(images) == 2 + bool(standards) + 4
     assert all(v.startswith("data:image/svg+xml;base64,") and len(v) > 5000 for v in images)
     # nothing the page could fetch: every link is an anchor, every source embedded
     for tag, k, v in p.attrs:

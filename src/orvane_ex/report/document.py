@@ -213,6 +213,9 @@ def residuals_section(cal, values: Mapping) -> str:
     return out + table(header, rows, numeric=(1, 2, 3))
 
 
+ONWAFER_WARNING = 0.2          # the on-wafer calibrations' default warn_below
+
+
 def lines_section(cal, q: dict) -> str:
     uri = figures.rendered(figures.lines, cal.f, q)
     parts = []
@@ -238,6 +241,25 @@ def lines_section(cal, q: dict) -> str:
     if "loss_db_per_cm" in q:
         rows.append(("line loss", Raw(f"{number(np.min(q['loss_db_per_cm']), 'dB/cm')} to "
                                       f"{number(np.max(q['loss_db_per_cm']), 'dB/cm')}")))
+    return out + facts(rows)
+
+
+def onwafer_section(cal, q: dict) -> str:
+    """LRM, LRRM, TRM: how far apart the reflect and the match are (what
+    bounds the noise's amplification) and the reflect they found."""
+    uri = figures.rendered(figures.lines, cal.f, q, threshold=ONWAFER_WARNING)
+    out = figure(uri, "The standards: the distance between the reflect's and the match's reflections (near 0 "
+                      f"where they cannot calibrate; the dashed line at {ONWAFER_WARNING:g} is where a warning is "
+                      "given by default) and the reflect's |Γ| at the reference planes in dB.",
+                 "On-wafer standards' distance and reflect")
+    k = int(np.argmin(q["condition"]))
+    rows = [("smallest distance", Raw(f"{number(q['condition'][k])} at {ghz(cal.f[k])}")),
+            (f"points closer than {ONWAFER_WARNING:g}",
+             f"{np.count_nonzero(q['condition'] < ONWAFER_WARNING)} of {len(cal.f)}")]
+    inductance = (cal.parameters or {}).get("inductance")
+    if isinstance(inductance, (int, float)) and np.isfinite(inductance):
+        rows.append(("match inductance" + (" (fitted)" if cal.method == "lrrm" else ""),
+                     Raw(number(inductance * 1e12, "pH"))))
     return out + facts(rows)
 
 
@@ -439,8 +461,10 @@ def build(cal, devices, verification, budget, *, title: str | None = None, inter
     if residuals:
         sections.append(("Residuals", residuals_section(cal, residuals)))
     q = _terms.line_quantities(cal)
-    if q:
+    if q and "gamma" in cal.terms:
         sections.append(("TRL conditioning and effective permittivity", lines_section(cal, q)))
+    elif q:
+        sections.append(("On-wafer standards", onwafer_section(cal, q)))
     if cal.uncertainty or cal.budget or budget is not None:
         sections.append(("Uncertainty", uncertainty_section(cal, budget)))
     if devices:

@@ -100,10 +100,12 @@ def residuals(f: np.ndarray, values: dict, standardised: dict | None = None):
     return fig
 
 
-def lines(f: np.ndarray, q: dict):
-    """TRL: the condition, the effective permittivity, the loss and the reflect."""
+def lines(f: np.ndarray, q: dict, threshold: float = 0.1):
+    """TRL: the condition, the effective permittivity, the loss and the
+    reflect (on-wafer methods: their standards' distance and the reflect),
+    a dashed line where the condition warns."""
     panels = [(k, t, y) for k, t, y in (
-        ("condition", "condition", "condition (1)"),
+        ("condition", "condition" if "eps_eff" in q else "standards' distance", "condition (1)"),
         ("eps_eff", "effective permittivity", "ε_eff (1)"),
         ("loss_db_per_cm", "line loss", "loss (dB/cm)"),
         ("reflect", "reflect", "|Γ| (dB)")) if k in q]
@@ -116,7 +118,7 @@ def lines(f: np.ndarray, q: dict):
         ax.plot(f / div, y)
         ax.ticklabel_format(axis="y", useOffset=False)    # values as they are, not as offsets from one
         if key == "condition":
-            ax.axhline(0.1, color="tab:red", lw=1, ls="--")
+            ax.axhline(threshold, color="tab:red", lw=1, ls="--")
             ax.set_ylim(bottom=0)
         ax.set_title(title)
         ax.set_ylabel(ylabel)
