@@ -15,7 +15,7 @@ import pytest
 
 from orvane_ex.uncertainty import Budget
 from orvane_ex.uncertainty.linear import reading
-from scenarios import scenario
+from scenarios import scenario, terminate
 
 LIBMONO = next((p for p in ("/usr/lib/libmonosgen-2.0.so.1", "/usr/lib/x86_64-linux-gnu/libmonosgen-2.0.so.1")
                 if os.path.exists(p)), None)
@@ -79,7 +79,8 @@ TRL_BUDGET = {
 
 
 @pytest.mark.filterwarnings("ignore::orvane_ex.trl.TRLConditionWarning")
-def test_multiline_trl_covariance_agrees_with_metas(tmp_path):
+@pytest.mark.parametrize("switched", [False, True], ids=["switch-corrected", "raw with switch terms"])
+def test_multiline_trl_covariance_agrees_with_metas(tmp_path, switched):
     s = scenario("multiline-trl", n=6)            # the thru and three lines, 1 to 20 GHz
     # a thru of 1 mm, the lines as long beyond it, the planes moved 0.4 mm towards the analyser: the lines'
     # propagation constant (and with it their lengths and permittivity) then moves the corrected device
@@ -89,18 +90,23 @@ def test_multiline_trl_covariance_agrees_with_metas(tmp_path):
     rng = np.random.default_rng(7)
     for name, x in s.measured.items():
         s.measured[name] = x + 3e-3 * (rng.standard_normal(x.shape) + 1j * rng.standard_normal(x.shape))
+    switch, raw = None, s.raw
+    if switched:
+        switch = (0.1 * np.exp(1j * s.f / 1e9), 0.12 * np.exp(-1j * s.f / 2e9))
+        s.measured = {k: terminate(v, *switch) for k, v in s.measured.items()}
+        raw = terminate(s.raw, *switch)
     lengths = [x + thru_length for x in s.options["line_lengths"]]
     cal = s.cls.from_standards(s.f, s.measured, thru_length=thru_length, line_lengths=lengths, ref_plane=ref_plane,
-                               er_est=s.options["er_est"], convention="engineering")
+                               er_est=s.options["er_est"], switch_terms=switch, convention="engineering")
     budget = Budget.from_dict(TRL_BUDGET)
     start = time.perf_counter()
-    ours = cal.apply(s.raw, budget=budget)
+    ours = cal.apply(raw, budget=budget)
     elapsed = time.perf_counter() - start
     n = len(s.f)
     m = s.measured
     L = np.stack([m["thru"]] + [m[f"line{i + 1}"] for i in range(len(lengths))]).reshape(-1, n, 4)
-    R = m["reflect"][:, [0, 1], [0, 1]]
-    inputs = {"f": s.f, "L": L, "R": R, "Sm": s.raw.reshape(n, 4), "lengths": np.array([thru_length, *lengths]),
+    R = m["reflect"].reshape(n, 4)
+    inputs = {"f": s.f, "L": L, "R": R, "Sm": raw.reshape(n, 4), "lengths": np.array([thru_length, *lengths]),
               "er_est": s.options["er_est"], "reflect_estimate": -1.0, "reflect_offset": 0.0, "ref_plane": ref_plane,
               "u_length": budget.trl.line_length, "u_eps": budget.trl.eps_eff, "u_impedance": budget.trl.impedance,
               "u_asymmetry": budget.trl.reflect_asymmetry, "connector": np.array(budget.connector),
@@ -108,7 +114,9 @@ def test_multiline_trl_covariance_agrees_with_metas(tmp_path):
               "drift": np.array([[p.magnitude, p.phase] for p in budget.drift])}
     readings = Budget(noise=budget.noise, linearity=budget.linearity)
     inputs["C_L"] = np.stack([reading(x, s.f, readings) for x in L])
-    inputs["C_R"] = reading(R, s.f, readings)
+    inputs["C_R"] = reading(R[:, [0, 3]], s.f, readings)               # the reflect's S11 and S22
+    if switched:
+        inputs["switch"] = np.stack(switch, axis=1)
     inputs["C_Sm"] = reading(inputs["Sm"], s.f, readings)
     theirs = metas(inputs, tmp_path, "metas_multiline_trl.py")
     np.testing.assert_allclose(theirs["s"].reshape(ours.s.shape), ours.s, rtol=0, atol=1e-12)

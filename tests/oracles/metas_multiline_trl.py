@@ -248,17 +248,32 @@ def correct(A, B, q, Sm):
     return t2s([[q * x for x in row] for row in t])
 
 
+def unterminate(s, gf, gr):
+    """A switching analyser's raw two-port reading S11 S12 S21 S22 corrected
+    for its switch terms gf = a2/b2 (port 1 driving), gr = a1/b1 (Marks 1997)."""
+    s11, s12, s21, s22 = s
+    d = 1 - s12 * s21 * gf * gr
+    return [(s11 - s12 * s21 * gf) / d, (s12 - s11 * s12 * gr) / d, (s21 - s22 * s21 * gf) / d,
+            (s22 - s12 * s21 * gr) / d]
+
+
 def point(z, k, g_est):
-    f = float(z["f"][k])
     count = len(z["lengths"])
     u = {name: float(z[name]) for name in ("u_length", "u_eps", "u_impedance", "u_asymmetry")}
+    switch = tuple(complex(x) for x in z["switch"][k]) if "switch" in z else None
 
     def read(name, index, entry):
         return uncertain(z[name][index][k][entry] if index is not None else z[name][k][entry],
                          (z[f"C_{name}"][index][k] if index is not None else z[f"C_{name}"][k])[entry])
 
-    lines = [[read("L", i, j) for j in range(4)] for i in range(count)]
-    reflect = [read("R", None, 0), read("R", None, 1)]
+    def used(s):
+        return unterminate(s, *switch) if switch else s
+
+    lines = [used([read("L", i, j) for j in range(4)]) for i in range(count)]
+    # the reflect: its S11 and S22 read, its (near zero) transmissions taken as they are
+    r = z["R"][k]
+    reflect = used([uncertain(r[0], z["C_R"][k][0]), complex(r[1]), complex(r[2]), uncertain(r[3], z["C_R"][k][1])])
+    reflect = [reflect[0], reflect[3]]
     # each length: its own uncertainty, and its line's permittivity as an electrical length
     absolute = []
     for i, length in enumerate(z["lengths"]):
@@ -271,11 +286,11 @@ def point(z, k, g_est):
     ref_plane = float(z["ref_plane"])
     asymmetry = circular(u["u_asymmetry"]) if u["u_asymmetry"] else 0.0
     if u["u_impedance"]:
-        # each line's impedance mismatch moves its reading, through the solved boxes
-        plain = [[complex(z["L"][i][k][j]) for j in range(4)] for i in range(count)]
+        # each line's impedance mismatch moves its (switch-corrected) reading, through the solved boxes
+        plain = [used([complex(x) for x in z["L"][i][k]]) for i in range(count)]
+        plain_reflect = used([complex(x) for x in r])
         lv = [0.0] + [float(x - z["lengths"][0]) for x in z["lengths"][1:]]
-        A0, B0, q0, g0, _ = calibrate(plain, lv, [complex(z["R"][k][0]), complex(z["R"][k][1])], g_est, estimate,
-                                      ref_plane)
+        A0, B0, q0, g0, _ = calibrate(plain, lv, [plain_reflect[0], plain_reflect[3]], g_est, estimate, ref_plane)
         for i in range(1, count):
             D = float(z["lengths"][i] - z["lengths"][0]) - 2 * ref_plane
             moved = mismatched(A0, B0, q0, g0, D, ufloat(0.0, u["u_impedance"]))
@@ -292,7 +307,7 @@ def point(z, k, g_est):
         c = [LN10_20 * ufloat(0.0, float(mag)) + 1j * ufloat(0.0, float(ph)) for mag, ph in ports]
         Sm = [directivity[0] + (Sm[0] - directivity[0]) * (1 + c[0]) ** 2, Sm[1] * (1 + c[0]) * (1 + c[1]),
               Sm[2] * (1 + c[0]) * (1 + c[1]), directivity[1] + (Sm[3] - directivity[1]) * (1 + c[1]) ** 2]
-    S = correct(A, B, q, Sm)
+    S = correct(A, B, q, used(Sm))
     u1, u2 = (float(x) for x in z["connector"])
     if u1:
         S[0] = S[0] + circular(u1)
