@@ -1,6 +1,6 @@
 """Twelve-term calibration and correction, propagated with the METAS
 uncertainty library (linear propagation, its own derivatives): the oracle
-of tests/test_metas_oracle.py. Run in its own process (the library hosts a
+of tests/test_uncertainty_metas.py. Run in its own process (the library hosts a
 .NET runtime); reads the inputs from an .npz, writes the covariances to
 another.
 
