@@ -17,8 +17,8 @@ import numpy as np  # noqa: E402
 import skrf  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
-from test_onwafer import Substrate, both, scikit_rf  # noqa: E402
-from test_onwafer_board import calibrate, probed, substrate_for  # noqa: E402
+from test_calibration_onwafer import Substrate, both, scikit_rf  # noqa: E402
+from test_virtual_board_onwafer import calibrate, probed, substrate_for  # noqa: E402
 
 from orvane_ex.calibration import lrm  # noqa: E402
 from orvane_ex.calibration.skrf_bridge import coefs  # noqa: E402

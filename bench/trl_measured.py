@@ -13,7 +13,7 @@ import numpy as np
 import skrf
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
-from test_trl_measured import LENGTHS_UM, THRU, Measured, corrected_by_nist  # noqa: E402
+from test_calibration_trl_measured import LENGTHS_UM, THRU, Measured, corrected_by_nist  # noqa: E402
 
 
 def best_of(call, repeat=5):

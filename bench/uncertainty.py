@@ -18,7 +18,7 @@ import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from scenarios import scenario  # noqa: E402
-from test_uncertainty import BUDGET, perturbed_kit  # noqa: E402
+from test_uncertainty_propagation import BUDGET, perturbed_kit  # noqa: E402
 
 from orvane_ex.calibration import METHODS  # noqa: E402
 from orvane_ex.uncertainty import Budget, monte_carlo  # noqa: E402
@@ -90,7 +90,7 @@ def speed(trials):
 
 
 def measured_set():
-    from test_trl_measured import LENGTHS_UM, Measured
+    from test_calibration_trl_measured import LENGTHS_UM, Measured
 
     m = Measured()
     # the published example's inputs: S-parameter noise 0.002 per real and imaginary part, line lengths

@@ -15,7 +15,7 @@ from orvane_ex._common.cascade import cascade
 from orvane_ex.calibration import load, reference
 from orvane_ex.uncertainty import Budget
 from scenarios import _box, _device
-from test_trl_measured import LENGTHS_UM, THRU, Measured, corrected_by_nist
+from test_calibration_trl_measured import LENGTHS_UM, THRU, Measured, corrected_by_nist
 
 C0 = 1.5e-10      # F/m, about 50 ohm for these coplanar lines (eps_eff ~ 5)
 

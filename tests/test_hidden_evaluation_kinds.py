@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 from conftest import both_paths, close
-from test_calibration import calls as calibration_calls
+from test_hidden_calibration import calls as calibration_calls
 from orvane_ex.virtual_board import PORTS
 
 

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from conftest import numpy_copy
-from test_kind_mix import all_calls
+from test_hidden_evaluation_kinds import all_calls
 
 NAMES = ["np", "det", "inv", "solve", "sp", "S2T", "T2S", "get1PortModel", "get1PortResponseModel"]
 

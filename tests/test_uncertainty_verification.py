@@ -20,7 +20,7 @@ from orvane_ex.uncertainty import Budget, UncertainS
 from orvane_ex.uncertainty.verification import drift, verify
 from orvane_ex.virtual_board import PORTS, Board, Settings
 from scenarios import scenario
-from test_uncertainty import BUDGET
+from test_uncertainty_propagation import BUDGET
 
 
 @pytest.fixture(scope="module")

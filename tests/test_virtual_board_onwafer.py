@@ -18,7 +18,7 @@ from orvane_ex.calibration.lrm_uncertain import embed, reading_maps
 from orvane_ex.uncertainty import Budget, BudgetError, monte_carlo
 from orvane_ex.virtual_board import PORTS, Board, ImpedanceStandardSubstrate, Settings
 from scenarios import scenario
-from test_uncertainty import BUDGET
+from test_uncertainty_propagation import BUDGET
 
 ONWAFER = {"match_resistance": "0.3 ohm", "match_inductance": "0.5 pH", "thru_delay": "0.05 ps",
            "reflect_asymmetry": 0.01, "reflect_magnitude": 0.003}
@@ -194,7 +194,7 @@ def test_on_real_probe_station_data_as_multiline_trl_calibrates():
     TRL's correction: its transmission closely, its reflections as far as
     the real thru agrees with the lines' error boxes (a few hundredths at the
     top of the band; LRRM's fitted inductance takes up some of that)."""
-    from test_trl_measured import THRU, Measured
+    from test_calibration_trl_measured import THRU, Measured
 
     m = Measured()
     mtrl = m.ours()
