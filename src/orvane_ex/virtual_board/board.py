@@ -104,7 +104,8 @@ class Board:
         self._repeat = {1: 0j, 2: 0j}
         self._flex = {1: 0j, 2: 0j}
         self.fixture = fixture
-        self.connected = {1: "OPEN", 2: "OPEN"}
+        # what each port sees by name; a two-port standard or the device shows on both
+        self.connected: dict[int, str] = {1: "OPEN", 2: "OPEN"}
         self._settings = None
         self._result = None
         self.ApplySettings(settings or Settings())
@@ -139,19 +140,16 @@ class Board:
         name = name.upper()
         line = re.fullmatch(r"LINE (\d+)", name)
         if self.fixture is not None and name in FIXTURE_NAMES:
-            self.connected = name
+            pass
         elif self.medium is not None and (line or name == "REFLECT"):
             if line and not 1 <= int(line.group(1)) <= len(self.medium.line_lengths):
                 raise ValueError(f"{name}: the medium has lines 1 to {len(self.medium.line_lengths)}")
-            self.connected = ("LINE", int(line.group(1))) if line else "REFLECT"
-        elif name in ("OPEN", "SHORT", "LOAD") and port in (1, 2):
-            self.connected[port] = name
-        elif name in ("OPEN", "SHORT", "LOAD"):
-            self.connected = {1: name, 2: name}
         elif name == "ISOLATION":
-            self.connected = {1: "LOAD", 2: "LOAD"}
-        else:
-            self.connected = "THRU" if name == "THRU" else "DEVICE"
+            name = "LOAD"
+        elif name not in ("OPEN", "SHORT", "LOAD", "THRU"):
+            name = "DEVICE"
+        one_port = name in ("OPEN", "SHORT", "LOAD") and port in (1, 2)
+        self.connected = {**self.connected, port: name} if one_port else {1: name, 2: name}
         self._connection(port)
 
     def _connection(self, port) -> None:
@@ -163,7 +161,7 @@ class Board:
         for p in (port,) if port in (1, 2) else (1, 2):
             u = b.connector[p - 1]
             self._repeat[p] = u / np.sqrt(2) * complex(self._world.standard_normal(), self._world.standard_normal())
-        if self.connected == "DEVICE":
+        if self.connected[1] == "DEVICE":
             for p in (1, 2):
                 c = 0j
                 for stability in (b.cable[p - 1], b.drift[p - 1]):
@@ -288,16 +286,18 @@ class Board:
 
     def _presented(self):
         f = self._f
-        if isinstance(self.connected, tuple):  # ("LINE", n): only a medium connects these
-            return self.medium.line(f, self.medium.line_lengths[self.connected[1] - 1])
-        if self.connected == "THRU":
+        name = self.connected[1] if self.connected[1] == self.connected[2] else None
+        line = re.fullmatch(r"LINE (\d+)", name or "")
+        if line:                                 # only a medium connects these
+            return self.medium.line(f, self.medium.line_lengths[int(line.group(1)) - 1])
+        if name == "THRU":
             return self._standards["THRU"] if self.medium is None else self.medium.line(f, self.medium.thru_length)
-        if self.connected == "DEVICE":
+        if name == "DEVICE":
             return self._device
-        if self.connected in FIXTURE_NAMES:
-            return in_convention(self.fixture.network(self.connected, f, in_convention(self._device, "board")), "board")
+        if name in FIXTURE_NAMES:
+            return in_convention(self.fixture.network(name, f, in_convention(self._device, "board")), "board")
         S = np.zeros((len(f), 2, 2), complex)
-        if self.connected == "REFLECT":  # the medium's, on both ports
+        if name == "REFLECT":  # the medium's, on both ports
             S[:, 0, 0] = S[:, 1, 1] = self.medium.reflect(f)
         else:
             S[:, 0, 0] = self._standards[self.connected[1]]
