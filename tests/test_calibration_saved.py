@@ -3,7 +3,6 @@ built with the kit's model; files round-trip exactly and damaged ones are
 refused by name; grids; error boxes."""
 import io
 import os
-import sys
 import zipfile
 
 import numpy as np
@@ -20,19 +19,13 @@ from orvane_ex.virtual_board import PORTS, Board, Settings
 def measured():
     """Standards, isolation and a device measured on a noiseless board whose
     standards follow the example kit."""
-    import contextlib
-
     from orvane_ex import hidden
 
     settings = Settings(1e9, 6e9, 61)
     board = Board(settings, seed=5, noise=False, crosstalk_db=-250, ideal_standards=False)
-    stdin, sys.stdin = sys.stdin, io.StringIO("\n" * 20)
-    try:
-        with contextlib.redirect_stdout(io.StringIO()), board.follow(hidden):
-            Gm1, Gm2, Tm, Im = hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True)
-            Sm = hidden.prompt2PortMeasure(board, settings, PORTS, "DUT")
-    finally:
-        sys.stdin = stdin
+    with board.unattended(hidden):
+        Gm1, Gm2, Tm, Im = hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True)
+        Sm = hidden.prompt2PortMeasure(board, settings, PORTS, "DUT")
     return dict(f=settings.freqRange.f, Gm1=Gm1, Gm2=Gm2, Tm=Tm, Im=Im, Sm=Sm, device=board.device)
 
 

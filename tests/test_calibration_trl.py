@@ -1,9 +1,6 @@
 """TRL and multiline TRL: known error boxes and devices recovered, the same
 error terms as scikit-rf, the warnings and errors, and the virtual board's
 planar lines with noise."""
-import contextlib
-import io
-import sys
 import warnings
 
 import numpy as np
@@ -159,12 +156,8 @@ def test_bad_inputs(call, message):
 def measure_trl(board, settings, names):
     from orvane_ex import hidden
 
-    stdin, sys.stdin = sys.stdin, io.StringIO("\n" * 20)
-    try:
-        with contextlib.redirect_stdout(io.StringIO()), board.follow(hidden):
-            return [hidden.prompt2PortMeasure(board, settings, PORTS, name) for name in names]
-    finally:
-        sys.stdin = stdin
+    with board.unattended(hidden):
+        return [hidden.prompt2PortMeasure(board, settings, PORTS, name) for name in names]
 
 
 @pytest.mark.parametrize("seed", [1, 2, 3])

@@ -3,9 +3,6 @@ read back exactly and refuse damage by line, E_n against hand-worked cases,
 orvane-cal verify and drift end to end (exit status, files), and the
 virtual board following a budget so that corrected errors against its
 truth are as large as the propagated uncertainty says."""
-import contextlib
-import io
-import sys
 import warnings
 
 import numpy as np
@@ -137,27 +134,18 @@ def test_drift_command(files, capsys):
     assert "none of the calibration's standards" in capsys.readouterr().err
 
 
-class _Enter(io.TextIOBase):
-    def readable(self):
-        return True
-
-    def readline(self, size=-1):
-        return "\n"
-
-
 @pytest.mark.parametrize("influence", ["noise", "kit", "connector", "cable"])
-def test_the_board_follows_its_budget(influence, monkeypatch):
+def test_the_board_follows_its_budget(influence):
     """Calibrations on boards drawn from a budget: the corrected device's
     errors against the board's truth, over the propagated standard
     uncertainty, spread as a unit normal does."""
     full = Budget.example()
     budget = Budget(**{influence: getattr(full, influence)})
-    monkeypatch.setattr(sys, "stdin", _Enter())
     z = []
     for seed in range(30):
         settings = Settings(1e9, 6e9, 11)
         board = Board(settings, seed=seed, noise=False, ideal_standards=False, budget=budget)
-        with contextlib.redirect_stdout(io.StringIO()), board.follow(hidden), warnings.catch_warnings():
+        with board.unattended(hidden), warnings.catch_warnings():
             warnings.simplefilter("ignore")
             Gm1, Gm2, Tm, Im, Sm = (*hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True),
                                     hidden.prompt2PortMeasure(board, settings, PORTS, "DUT"))

@@ -4,8 +4,6 @@ their uncertainty (linear against Monte Carlo with every on-wafer influence,
 LRRM's fitted inductance carried into each point, a saved calibration
 keeping it), the on-wafer budget fields, on real probe-station data against
 multiline TRL, and the demo."""
-import io
-import sys
 import warnings
 
 import numpy as np
@@ -30,13 +28,8 @@ def probed(substrate, *, noise=True, noise_db=-90.0, names=("THRU", "SHORT", "OP
     settings = Settings(1e9, 40e9, 101)
     board = board or Board(settings, seed=3, wafer=substrate, noise=noise, noise_db=noise_db,
                            crosstalk_db=-110.0 if noise else -400.0)
-    stdin, stdout = sys.stdin, sys.stdout
-    sys.stdin, sys.stdout = io.StringIO("\n" * len(names)), io.StringIO()
-    try:
-        with board.follow(hidden):
-            readings = [hidden.prompt2PortMeasure(board, settings, PORTS, k) for k in names]
-    finally:
-        sys.stdin, sys.stdout = stdin, stdout
+    with board.unattended(hidden):
+        readings = [hidden.prompt2PortMeasure(board, settings, PORTS, k) for k in names]
     return board, readings
 
 

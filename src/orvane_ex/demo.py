@@ -33,7 +33,6 @@ launches and gates them away (tdr.png, gated.png).
     python -m orvane_ex.demo --unattended [--method multiline-trl|onwafer|fixture]
 """
 import argparse
-import io
 import os
 import sys
 
@@ -61,17 +60,6 @@ def parse(argv):
     if args.points < 2 or not 0 < args.start < args.stop:
         p.error("need at least 2 points and 0 < start < stop")
     return args
-
-
-class Answering(io.TextIOBase):
-    """Standard input that presses Enter at every prompt, visibly."""
-
-    def readable(self):
-        return True
-
-    def readline(self, size=-1):
-        sys.stdout.write("\n")
-        return "\n"
 
 
 def choose_backend():
@@ -106,14 +94,8 @@ def measured(args, board, prompts):
     pressing Enter itself when unattended."""
     from orvane_ex import hidden
 
-    stdin = sys.stdin
-    if args.unattended:
-        sys.stdin = Answering()
-    try:
-        with board.follow(hidden):
-            return prompts()
-    finally:
-        sys.stdin = stdin
+    with board.unattended(hidden, quiet=False) if args.unattended else board.follow(hidden):
+        return prompts()
 
 
 def report(results, truth, extra=()):
@@ -223,7 +205,7 @@ def solt(args, settings):
         print(line)
     pages = demo_views.reports(args.out, cals, {"DUT": Sm})
     written = sorted(listed.values()) + [s2p, cal_path, *pngs, *views, *pages]
-    written += demo_uncertainty.run(args, settings, measured)
+    written += demo_uncertainty.run(args, settings)
     print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written) +
           f", raw/ ({len(raw_files)} files), corrected/ ({len(raw_files)} files)")
     print(f"open the reports in a browser: {os.path.join(args.out, 'report-twelve-term.html')}, ...")

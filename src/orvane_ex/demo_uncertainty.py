@@ -2,16 +2,12 @@
 that follows the example uncertainty budget, the corrected device with its
 k=2 bands, the budget's largest contributors and a verification against the
 board's true device."""
-import argparse
-import contextlib
-import io
 import os
 import warnings
 
 
-def run(args, settings, measured) -> list[str]:
-    """Runs the step (`measured` runs prompts with the board following
-    them); returns the files written."""
+def run(args, settings) -> list[str]:
+    """Runs the step; returns the files written."""
     import numpy as np
 
     from orvane_ex import hidden, plots
@@ -26,11 +22,9 @@ def run(args, settings, measured) -> list[str]:
           f"'{budget.name}' (src/orvane_ex/budgets/example.toml)")
     board = Board(settings, seed=args.seed, noise=False, ideal_standards=False, device=args.device, budget=budget)
     # the same prompts as above, answered by the script and not shown again
-    quiet = argparse.Namespace(**{**vars(args), "unattended": True})
-    with contextlib.redirect_stdout(io.StringIO()):
-        Gm1, Gm2, Tm, Im, Sm = measured(quiet, board, lambda: (
-            *hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True),
-            hidden.prompt2PortMeasure(board, settings, PORTS, "DUT")))
+    with board.unattended(hidden):
+        Gm1, Gm2, Tm, Im = hidden.prompt2PortSOLT(board, settings, PORTS, isolation=True)
+        Sm = hidden.prompt2PortMeasure(board, settings, PORTS, "DUT")
     f = settings.freqRange.f
     standards = {f"{name}{port}": G[:, k] for port, G in ((1, Gm1), (2, Gm2))
                  for k, name in enumerate(("open", "short", "load"))}

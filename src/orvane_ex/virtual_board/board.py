@@ -36,8 +36,10 @@ every other channel reads something (leakage, crosstalk, noise) and never
 starts at 0.
 """
 import contextlib
+import io
 import os
 import re
+import sys
 from typing import Any
 
 import numpy as np
@@ -194,6 +196,22 @@ class Board:
             yield self
         finally:
             module.userMsg = original
+
+    @contextlib.contextmanager
+    def unattended(self, module, *, quiet: bool = True):
+        """`follow`, with every prompt answered by pressing Enter: scripts and
+        tests run the module's interactive sequences without an operator.
+        `quiet` keeps the prompts off standard output; otherwise each shows
+        with the Enter pressed after it."""
+        stdin = sys.stdin
+        sys.stdin = _Enter(echo=not quiet)
+        try:
+            with contextlib.ExitStack() as stack:
+                if quiet:
+                    stack.enter_context(contextlib.redirect_stdout(io.StringIO()))
+                yield stack.enter_context(self.follow(module))
+        finally:
+            sys.stdin = stdin
 
     # -- what the board knows ------------------------------------------------
 
@@ -362,3 +380,19 @@ class Board:
             floor = b.noise.floor.at(f) / np.sqrt(2) * (r.standard_normal(n) + 1j * r.standard_normal(n))
             out[key] = x * np.exp(np.log(10) / 20 * db + 1j * phase) + floor * a
         return out
+
+
+class _Enter(io.TextIOBase):
+    """Standard input that presses Enter at every prompt (shown when `echo`)."""
+
+    def __init__(self, echo: bool) -> None:
+        super().__init__()
+        self._echo = echo
+
+    def readable(self) -> bool:
+        return True
+
+    def readline(self, size: int | None = -1) -> str:
+        if self._echo:
+            sys.stdout.write("\n")
+        return "\n"
