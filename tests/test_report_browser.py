@@ -27,7 +27,9 @@ SOLT = {"response": [], "eight-term": [], "unknown-thru": [], "twelve-term-ideal
 LINES = {"trl": ["TRL conditioning and effective permittivity"],
          "multiline-trl": ["TRL conditioning and effective permittivity"]}
 FIXTURE = {"fixture-twelve-term": []}
-FOLDERS = {**{k: "solt" for k in SOLT}, **{k: "lines" for k in LINES}, **{k: "fixture" for k in FIXTURE}}
+ONWAFER = {k: ["On-wafer standards"] for k in ("lrm", "lrrm", "trm")}
+FOLDERS = {**{k: "solt" for k in SOLT}, **{k: "lines" for k in LINES}, **{k: "fixture" for k in FIXTURE},
+           **{k: "onwafer" for k in ONWAFER}}
 
 # Reads the rendered page once it has loaded: the page itself runs no script
 # (its policy forbids it), so the probe is added to a copy whose policy lets
@@ -98,7 +100,7 @@ def check(seen, title, sections, count):
 @pytest.fixture(scope="module")
 def demo_pages(tmp_path_factory):
     out = tmp_path_factory.mktemp("demo")
-    for method, folder in (("solt", "solt"), ("multiline-trl", "lines"), ("fixture", "fixture")):
+    for method, folder in (("solt", "solt"), ("multiline-trl", "lines"), ("fixture", "fixture"), ("onwafer", "onwafer")):
         result = run_python(f"""
             import sys
             from orvane_ex import demo
@@ -113,13 +115,13 @@ def demo_pages(tmp_path_factory):
 def test_every_demo_report_renders_with_its_sections_and_figures(name, demo_pages, tmp_path):
     path = demo_pages / FOLDERS[name] / f"report-{name}.html"
     method = "twelve-term" if name.startswith(("twelve-term", "fixture")) else name
-    extra = {**SOLT, **LINES, **FIXTURE}[name]
-    sections = ["Calibration", "Error terms", *[s for s in extra if s.startswith("TRL")]]
+    extra = {**SOLT, **LINES, **FIXTURE, **ONWAFER}[name]
+    sections = ["Calibration", "Error terms", *[s for s in extra if s.startswith(("TRL", "On-wafer"))]]
     sections += [s for s in extra if s == "Uncertainty"] + ["Devices"] + [s for s in extra if s == "Verification"]
     seen = look(path, tmp_path, f"demo-{name}")
     # error terms (+ TRL); per device: raw and corrected, Smith (the fixture demo has two devices); the
     # budget's: term uncertainty, bands, expanded uncertainties, E_n
-    count = 3 + (name in LINES) + 2 * (name in FIXTURE) + 4 * ("Uncertainty" in extra)
+    count = 3 + (name in LINES or name in ONWAFER) + 2 * (name in FIXTURE) + 4 * ("Uncertainty" in extra)
     check(seen, f"Calibration report: {method}", sections, count)
 
 

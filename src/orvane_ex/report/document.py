@@ -248,10 +248,11 @@ def onwafer_section(cal, q: dict) -> str:
     """LRM, LRRM, TRM: how far apart the reflect and the match are (what
     bounds the noise's amplification) and the reflect they found."""
     uri = figures.rendered(figures.lines, cal.f, q, threshold=ONWAFER_WARNING)
-    out = figure(uri, "The standards: the distance between the reflect's and the match's reflections (near 0 "
-                      f"where they cannot calibrate; the dashed line at {ONWAFER_WARNING:g} is where a warning is "
-                      "given by default) and the reflect's |Γ| at the reference planes in dB.",
-                 "On-wafer standards' distance and reflect")
+    which = "the open's from the short's" if cal.method == "lrrm" else "the reflect's from the match's"
+    caption = (f"The standards: the distance of {which} reflection (near 0 where they cannot calibrate; the dashed "
+               f"line at {ONWAFER_WARNING:g} is where a warning is given by default)"
+               + ("; the reflect's |Γ| at the reference planes in dB." if "reflect" in q else "."))
+    out = figure(uri, caption, "On-wafer standards' distance")
     k = int(np.argmin(q["condition"]))
     rows = [("smallest distance", Raw(f"{number(q['condition'][k])} at {ghz(cal.f[k])}")),
             (f"points closer than {ONWAFER_WARNING:g}",
