@@ -51,7 +51,7 @@ from .._common.convention import CONVENTIONS, Convention, in_convention
 from .._common.fpenv import holding_traps
 from .._common.network import is_network
 from .base import EightTermModel, bands, register, unterminate
-from .standards import Option, Standard
+from .standards import Option, Standard, measured_standards
 from .trl import _stack, _switch_file, _vector
 
 __all__ = ["lrm", "trm", "lrrm", "LRMCal", "TRMCal", "LRRMCal", "OnWaferWarning"]
@@ -217,22 +217,15 @@ class _OnWafer:
         function takes them, or a two-port Touchstone file holding them (S21
         gamma_f, S12 gamma_r); `thru_standard` may be a file too. The other
         options as `lrm`, `trm` and `lrrm` take them."""
-        names = [s.name for s in cls.STANDARDS]
-        missing = [k for k in names if k not in measured]
-        unknown = sorted(set(measured) - set(names))
-        if missing or unknown:
-            raise ValueError(f"{cls.method} takes " + ", ".join(names)
-                             + (f"; missing {', '.join(missing)}" if missing else "")
-                             + (f"; unknown {', '.join(unknown)}" if unknown else ""))
-        m = {k: in_convention(np.asarray(v.s, complex), convention) if is_network(v) else v
-             for k, v in measured.items()}
+        m = measured_standards(cls.method, cls.STANDARDS, measured, convention)
         if isinstance(switch_terms, (str, os.PathLike)):
             switch_terms = _switch_file(switch_terms, f)
         for delay in ("match_delay", "reflect_delay", "short_delay", "open_delay"):
             if delay in options:
                 options[delay.replace("_delay", "_offset")] = options.pop(delay)
         build = {"lrm": lrm, "trm": trm, "lrrm": lrrm}[cls.method]
-        return build(f, *(m[k] for k in names), switch_terms=switch_terms, convention=convention, **options)
+        return build(f, *(m[s.name] for s in cls.STANDARDS), switch_terms=switch_terms, convention=convention,
+                     **options)
 
     def term_factors(self, budget, left=None) -> dict:
         from . import lrm_uncertain

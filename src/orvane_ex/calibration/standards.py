@@ -46,6 +46,24 @@ class Option:
             object.__setattr__(self, "flag", "--" + self.name.replace("_", "-"))
 
 
+def measured_standards(what: str, standards, measured, convention) -> dict[str, Any]:
+    """`measured` ({name: array or scikit-rf Network}) checked against the
+    `standards` a calibration takes (`what` names it in the error), the
+    Networks' S-parameters in `convention`."""
+    from .._common.convention import in_convention
+    from .._common.network import is_network
+
+    names = [s.name for s in standards]
+    missing = [k for k in names if k not in measured]
+    unknown = sorted(set(measured) - set(names))
+    if missing or unknown:
+        raise ValueError(f"{what} takes " + ", ".join(names)
+                         + (f"; missing {', '.join(missing)}" if missing else "")
+                         + (f"; unknown {', '.join(unknown)}" if unknown else ""))
+    return {k: in_convention(np.asarray(v.s, complex), convention) if is_network(v) else v
+            for k, v in measured.items()}
+
+
 def find(folder, name: str) -> str | None:
     """The file `name` in `folder`, in any case, or None."""
     folder = os.fspath(folder)

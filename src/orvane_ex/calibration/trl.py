@@ -42,7 +42,7 @@ from .._common.convention import CONVENTIONS, Convention, in_convention
 from .._common.fpenv import holding_traps
 from . import reference
 from .base import EightTermModel, bands, register, unterminate
-from .standards import Option, Standard
+from .standards import Option, Standard, measured_standards
 
 __all__ = ["trl", "multiline_trl", "TRLCal", "MultilineTRLCal", "TRLConditionWarning"]
 
@@ -101,18 +101,7 @@ class _LineMethod:
                 raise ValueError("lengths: the thru's length, then one per line (metres)")
             thru_length, line_lengths = lengths[0], lengths[1:]
         standards = cls.standards_for(line_lengths=line_lengths)
-        from .._common.convention import in_convention
-        from .._common.network import is_network
-
-        missing = [s.name for s in standards if s.name not in measured]
-        unknown = sorted(set(measured) - {s.name for s in standards})
-        if missing or unknown:
-            raise ValueError(f"{cls.method} with {len(standards) - 2} line(s) takes "
-                             + ", ".join(s.name for s in standards)
-                             + (f"; missing {', '.join(missing)}" if missing else "")
-                             + (f"; unknown {', '.join(unknown)}" if unknown else ""))
-        m = {k: in_convention(np.asarray(v.s, complex), convention) if is_network(v) else v
-             for k, v in measured.items()}
+        m = measured_standards(f"{cls.method} with {len(standards) - 2} line(s)", standards, measured, convention)
         if isinstance(switch_terms, (str, os.PathLike)):
             switch_terms = _switch_file(switch_terms, f)
         lines = [m[f"line{i}"] for i in range(1, len(standards) - 1)]
