@@ -145,6 +145,17 @@ def read(path, *, convention: Convention = "engineering") -> tuple[np.ndarray, n
         regular file or larger than 256 MiB.
     OSError
         A file that cannot be opened or read.
+
+    Examples
+    --------
+    >>> import os, tempfile
+    >>> path = os.path.join(tempfile.mkdtemp(), "line.s2p")
+    >>> f = np.array([1e9, 2e9])
+    >>> thru = np.array([[[0, 1], [1, 0]]]) * np.exp(-2j * np.pi * f * 100e-12)[:, None, None]
+    >>> write(path, f, thru, version="2.0")
+    >>> f_read, s, z0 = read(path)
+    >>> np.allclose(s, thru), z0
+    (True, array([50., 50.]))
     """
     f, s, z0 = _native.read_touchstone(os.fspath(path))
     return f, in_convention(s, convention), z0

@@ -30,6 +30,7 @@ rectangular window their "minimum".
 """
 from __future__ import annotations
 
+import math
 from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any, Union
@@ -135,5 +136,5 @@ def window_properties(window: Window = ("kaiser", 6)) -> WindowProperties:
     x = half - 1 + (right[half - 1] - 0.5) / (right[half - 1] - right[half])
     step = np.cumsum(h) / np.sum(h)
     t10, t90 = np.flatnonzero(step >= 0.1)[0], np.flatnonzero(step >= 0.9)[0]
-    return WindowProperties(sidelobe_db=20 * np.log10(sidelobe) if sidelobe > 0 else -np.inf,
-                            impulse_width=2 * x * dt_fstop, step_rise=(t90 - t10) * dt_fstop)
+    return WindowProperties(sidelobe_db=float(20 * np.log10(sidelobe)) if sidelobe > 0 else -math.inf,
+                            impulse_width=float(2 * x * dt_fstop), step_rise=float((t90 - t10) * dt_fstop))
