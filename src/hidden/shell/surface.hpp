@@ -24,7 +24,9 @@
 //   F(name, definition line, generator expression's line or 0, docstring, (names reached))
 // The names reached are those the numpy path looks up in the namespace, its
 // calls to other module functions included; the native path stands in for
-// them only while each is still the genuine object. Functions without a
+// them only while each is still the genuine object. Every function with a
+// native path lists np, also where its numpy path uses only array operators:
+// rebinding np is how a caller forces the numpy path. Functions without a
 // native path list none.
 #define HIDDEN_SURFACE(F)                                                                                      \
     F(beep, 27, 0, measure::beep_doc, ())                                                                        \
