@@ -15,17 +15,17 @@ import traceback
 import numpy as np
 import pytest
 
-from conftest import run_python
+import orvane_ex
+from conftest import numpy_copy, run_python
 from orvane_ex import _native
 from orvane_ex import hidden as module
 from orvane_ex.virtual_board import PORTS
 from test_hidden_evaluation_kinds import all_calls
-from test_hidden_evaluation_names import Recorder, numpy_copy
+from test_hidden_evaluation_names import Recorder
 
 SURFACE = _native._hidden_surface()
 ROWS = {row["name"]: row for row in SURFACE["functions"]}
 WINDOWS = sys.platform == "win32"
-import orvane_ex  # noqa: E402
 STUB = pathlib.Path(orvane_ex.__file__).with_name("hidden.pyi")   # the stub shipped beside the package
 
 
