@@ -16,4 +16,5 @@ PYBIND11_MODULE(_native, m) {
     orvane::register_sensitivity(m);
     orvane::register_lrm(m);
     orvane::register_fixture(m);
+    orvane::register_surface(m);
 }

@@ -33,5 +33,6 @@ void register_fpenv(py::module_& m);
 void register_sensitivity(py::module_& m);
 void register_lrm(py::module_& m);
 void register_fixture(py::module_& m);
+void register_surface(py::module_& m);
 
 }  // namespace orvane

@@ -1,5 +1,4 @@
 // deEmbed: removes known adapters from either side of a two-port measurement.
-#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 #include "runtime/defaults.hpp"
@@ -23,7 +22,7 @@ static py::object deEmbed(const Call& c) {
     py::object S_A = adapter(c[1]);
     py::object S_B = adapter(c[2]);
     return evaluate(
-        {Name::np, Name::inv, Name::det, Name::S2T, Name::T2S},
+        Name::deEmbed,
         [&] {
             const bool has_a = !S_A.is(ideal_thru), has_b = !S_B.is(ideal_thru);
             NativeCall call;
@@ -40,7 +39,7 @@ static py::object deEmbed(const Call& c) {
 }
 
 static const Definition deEmbed_definition{
-    {.name = "deEmbed", .line = 578, .params = {"S_A_DUT_B", "S_A", "S_B"},
-     .defaults = {defaults::empty_list, defaults::empty_list}, .doc = deEmbed_doc, .impl = deEmbed}};
+    Name::deEmbed, {.params = {"S_A_DUT_B", "S_A", "S_B"}, .defaults = {defaults::empty_list, defaults::empty_list},
+                    .impl = deEmbed}};
 
 }  // namespace hidden::calibration

@@ -1,5 +1,4 @@
 // Eight-term models (known thru and unknown thru) and their correction.
-#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 
@@ -19,7 +18,7 @@ static NativeCall& take_solt(NativeCall& call, const Call& c) {
 
 static py::object get8TermModel(const Call& c) {
     return evaluate(
-        {Name::np, Name::det, Name::inv, Name::solve, Name::S2T, Name::get1PortModel},
+        Name::get8TermModel,
         [&] {
             NativeCall call;
             if (!take_solt(call, c).stack(c[4]).stack(c[5])) return py::object();
@@ -35,8 +34,7 @@ static py::object get8TermModel(const Call& c) {
 }
 
 static const Definition get8TermModel_definition{
-    {.name = "get8TermModel", .line = 434, .params = {"G1", "Gm1", "G2", "Gm2", "T", "Tm"},
-     .doc = get8TermModel_doc, .impl = get8TermModel}};
+    Name::get8TermModel, {.params = {"G1", "Gm1", "G2", "Gm2", "T", "Tm"}, .impl = get8TermModel}};
 
 // A Python number the native path can use as a double without changing it.
 static std::optional<double> exact_double(py::handle x) {
@@ -51,7 +49,7 @@ static std::optional<double> exact_double(py::handle x) {
 
 static py::object get8TermModelUThru(const Call& c) {
     return evaluate(
-        {Name::np, Name::det, Name::inv, Name::solve, Name::sp, Name::S2T, Name::get1PortModel},
+        Name::get8TermModelUThru,
         [&] {
             // The constants first: reading them may run Python code.
             const auto length = exact_double(c[6]);
@@ -80,13 +78,13 @@ static py::object get8TermModelUThru(const Call& c) {
 }
 
 static const Definition get8TermModelUThru_definition{
-    {.name = "get8TermModelUThru", .line = 463, .params = {"G1", "Gm1", "G2", "Gm2", "Tm", "freq_vec", "phys_length"},
-     .defaults = {[]() -> py::object { return py::float_(0.05); }},
-     .doc = get8TermModelUThru_doc, .impl = get8TermModelUThru}};
+    Name::get8TermModelUThru, {.params = {"G1", "Gm1", "G2", "Gm2", "Tm", "freq_vec", "phys_length"},
+                               .defaults = {[]() -> py::object { return py::float_(0.05); }},
+                               .impl = get8TermModelUThru}};
 
 static py::object correct8Term(const Call& c) {
     return evaluate(
-        {Name::np, Name::inv, Name::det, Name::S2T, Name::T2S},
+        Name::correct8Term,
         [&] {
             NativeCall call;
             if (!call.stack(c[0]).stack(c[1]).stack(c[2]).vector(c[3])) return py::object();
@@ -100,7 +98,6 @@ static py::object correct8Term(const Call& c) {
 }
 
 static const Definition correct8Term_definition{
-    {.name = "correct8Term", .line = 499, .params = {"Sm", "A", "B", "q"}, .doc = correct8Term_doc,
-     .impl = correct8Term}};
+    Name::correct8Term, {.params = {"Sm", "A", "B", "q"}, .impl = correct8Term}};
 
 }  // namespace hidden::calibration

@@ -1,5 +1,4 @@
 // get1PortModel and correct1Port: the three-term model of one port.
-#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 
@@ -7,7 +6,7 @@ namespace hidden::calibration {
 
 static py::object get1PortModel(const Call& c) {
     return evaluate(
-        {Name::np, Name::solve},
+        Name::get1PortModel,
         [&] {
             NativeCall call;
             if (!call.columns(c[0], 3).columns(c[1], 3)) return py::object();
@@ -20,12 +19,11 @@ static py::object get1PortModel(const Call& c) {
         });
 }
 
-static const Definition get1PortModel_definition{
-    {.name = "get1PortModel", .line = 354, .params = {"G", "Gm"}, .doc = get1PortModel_doc, .impl = get1PortModel}};
+static const Definition get1PortModel_definition{Name::get1PortModel, {.params = {"G", "Gm"}, .impl = get1PortModel}};
 
 static py::object correct1Port(const Call& c) {
     return evaluate(
-        {Name::np},
+        Name::correct1Port,
         [&] {
             NativeCall call;
             if (!call.vector(c[0]).columns(c[1], 3) || !call.one_kind()) return py::object();
@@ -39,7 +37,6 @@ static py::object correct1Port(const Call& c) {
 }
 
 static const Definition correct1Port_definition{
-    {.name = "correct1Port", .line = 373, .params = {"Gm", "err_terms"}, .doc = correct1Port_doc,
-     .impl = correct1Port}};
+    Name::correct1Port, {.params = {"Gm", "err_terms"}, .impl = correct1Port}};
 
 }  // namespace hidden::calibration

@@ -11,15 +11,11 @@ using numeric::KindPath;
 using numeric::kReal;
 
 // measured / actual over two [n] vectors of one kind (response models, port
-// extension).
-py::object vector_ratio(py::handle measured, py::handle actual);
-
-// Lines of the generator expressions that unpack error-term columns.
-constexpr int kGet12TermGenexprLine = 530;
-constexpr int kCorrect12TermGenexprLine = 569;
+// extension), for `function`.
+py::object vector_ratio(Name function, py::handle measured, py::handle actual);
 
 struct CalNumpy : NumpyPath {
-    int genexpr_line = 0;
+    int genexpr_line = 0;  // of the function's column generator (shell/surface.hpp)
 
     static py::object S2T(py::handle s) { return global(Name::S2T)(s); }
     static py::object T2S(py::handle t) { return global(Name::T2S)(t); }

@@ -1,17 +1,15 @@
 // Port extension: the extension's response from a known reflection
 // (getPortExtModel), then one port's reference plane moved past it
 // (correctPortExt).
-#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 
 namespace hidden::calibration {
 
-static py::object getPortExtModel(const Call& c) { return vector_ratio(c[0], c[1]); }
+static py::object getPortExtModel(const Call& c) { return vector_ratio(Name::getPortExtModel, c[0], c[1]); }
 
 static const Definition getPortExtModel_definition{
-    {.name = "getPortExtModel", .line = 614, .params = {"gamma", "gamma_listed"},
-     .doc = getPortExtModel_doc, .impl = getPortExtModel}};
+    Name::getPortExtModel, {.params = {"gamma", "gamma_listed"}, .impl = getPortExtModel}};
 
 static py::object correctPortExt(const Call& c) {
     py::handle S_ext = c[0], e10e01 = c[1], port_num = c[2];
@@ -27,7 +25,7 @@ static py::object correctPortExt(const Call& c) {
         return py::none();
     }
     return evaluate(
-        {Name::np},
+        Name::correctPortExt,
         [&] {
             NativeCall call;
             if (!call.stack(S_ext).vector(e10e01)) return py::object();
@@ -52,7 +50,6 @@ static py::object correctPortExt(const Call& c) {
 }
 
 static const Definition correctPortExt_definition{
-    {.name = "correctPortExt", .line = 625, .params = {"S_ext_dut", "e10e01", "port_num"},
-     .doc = correctPortExt_doc, .impl = correctPortExt}};
+    Name::correctPortExt, {.params = {"S_ext_dut", "e10e01", "port_num"}, .impl = correctPortExt}};
 
 }  // namespace hidden::calibration

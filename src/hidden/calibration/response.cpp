@@ -2,7 +2,6 @@
 #include <array>
 #include <initializer_list>
 
-#include "docs.hpp"
 #include "kernels.hpp"
 #include "netparams/kernels.hpp"
 #include "paths.hpp"
@@ -21,9 +20,9 @@ static bool quotients_agree(const NativeCall& call, std::initializer_list<std::a
     return true;
 }
 
-py::object vector_ratio(py::handle measured, py::handle actual) {
+py::object vector_ratio(Name function, py::handle measured, py::handle actual) {
     return evaluate(
-        {Name::np},
+        function,
         [&] {
             NativeCall call;
             if (!call.vector(measured).vector(actual)) return py::object();
@@ -33,16 +32,17 @@ py::object vector_ratio(py::handle measured, py::handle actual) {
         [&] { return ratio(py::reinterpret_borrow<py::object>(measured), py::reinterpret_borrow<py::object>(actual)); });
 }
 
-static py::object get1PortResponseModel(const Call& c) { return vector_ratio(c[1], c[0]); }
+static py::object get1PortResponseModel(const Call& c) {
+    return vector_ratio(Name::get1PortResponseModel, c[1], c[0]);
+}
 
 static const Definition get1PortResponseModel_definition{
-    {.name = "get1PortResponseModel", .line = 266, .params = {"G", "Gm"},
-     .doc = get1PortResponseModel_doc, .impl = get1PortResponseModel}};
+    Name::get1PortResponseModel, {.params = {"G", "Gm"}, .impl = get1PortResponseModel}};
 
 static py::object get2PortResponseModel(const Call& c) {
     py::handle G1 = c[0], G1m = c[1], G2 = c[2], G2m = c[3], T = c[4], Tm = c[5];
     return evaluate(
-        {Name::np, Name::get1PortResponseModel},
+        Name::get2PortResponseModel,
         [&] {
             NativeCall call;
             call.vector(G1).vector(G1m).vector(G2).vector(G2m).stack(T).stack(Tm);
@@ -63,12 +63,11 @@ static py::object get2PortResponseModel(const Call& c) {
 }
 
 static const Definition get2PortResponseModel_definition{
-    {.name = "get2PortResponseModel", .line = 277, .params = {"G1", "G1m", "G2", "G2m", "T", "Tm"},
-     .doc = get2PortResponseModel_doc, .impl = get2PortResponseModel}};
+    Name::get2PortResponseModel, {.params = {"G1", "G1m", "G2", "G2m", "T", "Tm"}, .impl = get2PortResponseModel}};
 
 static py::object correctResponse(const Call& c) {
     return evaluate(
-        {Name::np},
+        Name::correctResponse,
         [&] {
             NativeCall call;
             if (!call.stack(c[0]).stack(c[1])) return py::object();
@@ -84,7 +83,6 @@ static py::object correctResponse(const Call& c) {
 }
 
 static const Definition correctResponse_definition{
-    {.name = "correctResponse", .line = 297, .params = {"Sm", "H"}, .doc = correctResponse_doc,
-     .impl = correctResponse}};
+    Name::correctResponse, {.params = {"Sm", "H"}, .impl = correctResponse}};
 
 }  // namespace hidden::calibration

@@ -1,5 +1,4 @@
 // The twelve-term model and its correction.
-#include "docs.hpp"
 #include "kernels.hpp"
 #include "paths.hpp"
 #include "runtime/defaults.hpp"
@@ -10,7 +9,7 @@ static py::object get12TermModel(const Call& c) {
     py::handle isolation = c[6];
     const bool with_isolation = !isolation.is_none();
     return evaluate(
-        {Name::np, Name::det, Name::solve, Name::get1PortModel},
+        Name::get12TermModel,
         [&] {
             NativeCall call;
             call.columns(c[0], 3).columns(c[1], 3).columns(c[2], 3).columns(c[3], 3).stack(c[4]).stack(c[5]);
@@ -30,18 +29,18 @@ static py::object get12TermModel(const Call& c) {
         },
         [&] {
             CalNumpy p;
-            p.genexpr_line = kGet12TermGenexprLine;
+            p.genexpr_line = surface::function(Name::get12TermModel).genexpr_line;
             return calibration::get12TermModel(p, c[0], c[1], c[2], c[3], c[4], c[5], isolation);
         });
 }
 
 static const Definition get12TermModel_definition{
-    {.name = "get12TermModel", .line = 515, .params = {"G1", "Gm1", "G2", "Gm2", "T", "Tm", "isolation"},
-     .defaults = {defaults::none}, .doc = get12TermModel_doc, .impl = get12TermModel}};
+    Name::get12TermModel, {.params = {"G1", "Gm1", "G2", "Gm2", "T", "Tm", "isolation"}, .defaults = {defaults::none},
+                           .impl = get12TermModel}};
 
 static py::object correct12Term(const Call& c) {
     return evaluate(
-        {Name::np},
+        Name::correct12Term,
         [&] {
             NativeCall call;
             if (!call.stack(c[0]).columns(c[1], 6).columns(c[2], 6) || !call.one_kind()) return py::object();
@@ -50,13 +49,12 @@ static py::object correct12Term(const Call& c) {
         },
         [&] {
             CalNumpy p;
-            p.genexpr_line = kCorrect12TermGenexprLine;
+            p.genexpr_line = surface::function(Name::correct12Term).genexpr_line;
             return calibration::correct12Term(p, c[0], c[1], c[2]);
         });
 }
 
 static const Definition correct12Term_definition{
-    {.name = "correct12Term", .line = 555, .params = {"Sm", "fwd_terms", "rev_terms"},
-     .var_kwargs = true, .doc = correct12Term_doc, .impl = correct12Term}};
+    Name::correct12Term, {.params = {"Sm", "fwd_terms", "rev_terms"}, .var_kwargs = true, .impl = correct12Term}};
 
 }  // namespace hidden::calibration

@@ -1,7 +1,8 @@
 // One numeric function of the module: the native path when nobody could tell
 // it from the numpy path, the numpy path otherwise.
-//  - `names`: every namespace name the numpy path would reach; the native path
-//    stands in for them only while each is still the genuine object.
+//  - `function`: whose row of the surface (shell/surface.hpp) lists every
+//    namespace name the numpy path would reach; the native path stands in for
+//    them only while each is still the genuine object.
 //  - `native`: takes the arguments into a NativeCall, declares the results and
 //    runs the kernel; an empty result declines.
 //  - `numpy`: the formula on NumpyPath.
@@ -15,11 +16,16 @@ namespace hidden::evaluation {
 using numeric::Kind;
 using numeric::NativeCall;
 
+// True while every name `function` reaches is still the genuine object.
+inline bool native_allowed(Name function) {
+    for (Name n : surface::function(function).reaches)
+        if (!genuine(n)) return false;
+    return true;
+}
+
 template <class Native, class Numpy>
-py::object evaluate(std::initializer_list<Name> names, Native&& native, Numpy&& numpy) {
-    bool all = true;
-    for (Name n : names) all = all && genuine(n);
-    if (all)
+py::object evaluate(Name function, Native&& native, Numpy&& numpy) {
+    if (native_allowed(function))
         if (py::object r = native()) return r;
     return numpy();
 }

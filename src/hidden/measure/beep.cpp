@@ -1,5 +1,4 @@
 // beep: a short tone through winsound.Beep on Windows, nothing elsewhere.
-#include "docs.hpp"
 #include "measure.hpp"
 
 namespace hidden::measure {
@@ -9,7 +8,6 @@ static py::object beep(const Call&) {
     return py::none();
 }
 
-static const Definition beep_definition{
-    {.name = "beep", .line = 23, .form = Form::none, .doc = beep_doc, .impl = beep}};
+static const Definition beep_definition{Name::beep, {.form = Form::none, .impl = beep}};
 
 }  // namespace hidden::measure

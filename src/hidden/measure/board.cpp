@@ -1,6 +1,5 @@
 // Recordings through the board driver: one recording is always txtr, then
 // ApplySettings, Record and GetRecordingResult.
-#include "docs.hpp"
 #include "measure.hpp"
 
 namespace hidden::measure {
@@ -15,8 +14,7 @@ static py::object record(py::handle orvane, py::handle settings, py::handle tx) 
 static py::object measure1Port(const Call& c) { return record(c[0], c[1], c[2]); }
 
 static const Definition measure1Port_definition{
-    {.name = "measure1Port", .line = 136, .params = {"orvane", "settings", "tx"},
-     .doc = measure1Port_doc, .impl = measure1Port}};
+    Name::measure1Port, {.params = {"orvane", "settings", "tx"}, .impl = measure1Port}};
 
 static py::object measure2Port(const Call& c) {
     py::handle orvane = c[0], settings = c[1], ports = c[2];
@@ -26,7 +24,6 @@ static py::object measure2Port(const Call& c) {
 }
 
 static const Definition measure2Port_definition{
-    {.name = "measure2Port", .line = 174, .params = {"orvane", "settings", "ports"},
-     .doc = measure2Port_doc, .impl = measure2Port}};
+    Name::measure2Port, {.params = {"orvane", "settings", "ports"}, .impl = measure2Port}};
 
 }  // namespace hidden::measure

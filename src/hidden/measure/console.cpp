@@ -1,6 +1,5 @@
 // The operator dialogue: prompts that wait for Enter (or end the script on a
 // quit answer), and prompted one- and two-port measurements.
-#include "docs.hpp"
 #include "measure.hpp"
 #include "runtime/defaults.hpp"
 
@@ -15,8 +14,7 @@ static py::object userMsg(const Call& c) {
     return x;
 }
 
-static const Definition userMsg_definition{
-    {.name = "userMsg", .line = 31, .form = Form::single, .params = {"msg"}, .doc = userMsg_doc, .impl = userMsg}};
+static const Definition userMsg_definition{Name::userMsg, {.form = Form::single, .params = {"msg"}, .impl = userMsg}};
 
 // ">> Measure " + name + tail, with Python's own str concatenation.
 static py::object prompt_text(py::handle name, py::handle tail) {
@@ -51,9 +49,8 @@ static py::object prompt1PortMeasure(const Call& c) {
 }
 
 static const Definition prompt1PortMeasure_definition{
-    {.name = "prompt1PortMeasure", .line = 308, .params = {"orvane", "settings", "ports", "tx", "name"},
-     .defaults = {[]() -> py::object { return py::str(""); }},
-     .doc = prompt1PortMeasure_doc, .impl = prompt1PortMeasure}};
+    Name::prompt1PortMeasure, {.params = {"orvane", "settings", "ports", "tx", "name"},
+                               .defaults = {[]() -> py::object { return py::str(""); }}, .impl = prompt1PortMeasure}};
 
 static py::object prompt2PortMeasure(const Call& c) {
     py::handle orvane = c[0], settings = c[1], ports = c[2], name = c[3], sw_corr = c[4];
@@ -67,8 +64,8 @@ static py::object prompt2PortMeasure(const Call& c) {
 }
 
 static const Definition prompt2PortMeasure_definition{
-    {.name = "prompt2PortMeasure", .line = 331, .params = {"orvane", "settings", "ports", "name", "sw_corr"},
-     .defaults = {[]() -> py::object { return py::str("DUT"); }, defaults::true_},
-     .doc = prompt2PortMeasure_doc, .impl = prompt2PortMeasure}};
+    Name::prompt2PortMeasure, {.params = {"orvane", "settings", "ports", "name", "sw_corr"},
+                               .defaults = {[]() -> py::object { return py::str("DUT"); }, defaults::true_},
+                               .impl = prompt2PortMeasure}};
 
 }  // namespace hidden::measure

@@ -1,6 +1,5 @@
 // Calibration-standard sequences: Open, Short, Load on each port, the thru and
 // optionally the isolation, in the order the error-model builders take them.
-#include "docs.hpp"
 #include "measure.hpp"
 #include "runtime/defaults.hpp"
 
@@ -19,8 +18,7 @@ static py::object prompt1PortSOL(const Call& c) {
 }
 
 static const Definition prompt1PortSOL_definition{
-    {.name = "prompt1PortSOL", .line = 387, .params = {"orvane", "settings", "ports", "tx"}, .doc = prompt1PortSOL_doc,
-     .impl = prompt1PortSOL}};
+    Name::prompt1PortSOL, {.params = {"orvane", "settings", "ports", "tx"}, .impl = prompt1PortSOL}};
 
 static py::object prompt2PortSOLT(const Call& c) {
     py::handle orvane = c[0], settings = c[1], ports = c[2], isolation = c[3], sw_corr = c[4];
@@ -38,7 +36,7 @@ static py::object prompt2PortSOLT(const Call& c) {
 }
 
 static const Definition prompt2PortSOLT_definition{
-    {.name = "prompt2PortSOLT", .line = 409, .params = {"orvane", "settings", "ports", "isolation", "sw_corr"},
-     .defaults = {defaults::false_, defaults::true_}, .doc = prompt2PortSOLT_doc, .impl = prompt2PortSOLT}};
+    Name::prompt2PortSOLT, {.params = {"orvane", "settings", "ports", "isolation", "sw_corr"},
+                            .defaults = {defaults::false_, defaults::true_}, .impl = prompt2PortSOLT}};
 
 }  // namespace hidden::measure

@@ -1,7 +1,6 @@
 // getIdealSparams: the ideal Open, Short, Load and thru.
 #include "core/arrays.hpp"
-#include "docs.hpp"
-#include "evaluation/numpy_path.hpp"
+#include "evaluation/evaluation.hpp"
 
 namespace hidden::netparams {
 using evaluation::NumpyPath;
@@ -11,7 +10,7 @@ constexpr long long kMaxNativePoints = 1ll << 32;
 
 static py::object getIdealSparams(const Call& c) {
     py::handle num_pts = c[0];
-    if (genuine(Name::np) && PyLong_CheckExact(num_pts.ptr())) {
+    if (evaluation::native_allowed(Name::getIdealSparams) && PyLong_CheckExact(num_pts.ptr())) {
         const long long n = PyLong_AsLongLong(num_pts.ptr());
         if (n == -1 && PyErr_Occurred()) PyErr_Clear();
         else if (n >= 1 && n <= kMaxNativePoints) {
@@ -44,7 +43,6 @@ static py::object getIdealSparams(const Call& c) {
 }
 
 static const Definition getIdealSparams_definition{
-    {.name = "getIdealSparams", .line = 243, .form = Form::single, .params = {"num_pts"},
-     .doc = getIdealSparams_doc, .impl = getIdealSparams}};
+    Name::getIdealSparams, {.form = Form::single, .params = {"num_pts"}, .impl = getIdealSparams}};
 
 }  // namespace hidden::netparams

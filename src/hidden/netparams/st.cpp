@@ -2,16 +2,15 @@
 #include "evaluation/evaluation.hpp"
 #include "formulas.hpp"
 #include "kernels.hpp"
-#include "docs.hpp"
 
 namespace hidden::netparams {
 using namespace evaluation;
 
-// One conversion over a stack: native while np and det are numpy's own.
+// One conversion over a stack.
 template <class Formula>
-static py::object convert(py::handle s, numeric::Kernel kernel, Formula&& formula) {
+static py::object convert(Name function, py::handle s, numeric::Kernel kernel, Formula&& formula) {
     return evaluate(
-        {Name::np, Name::det},
+        function,
         [&] {
             NativeCall call;
             if (!call.stack(s)) return py::object();
@@ -25,17 +24,15 @@ static py::object convert(py::handle s, numeric::Kernel kernel, Formula&& formul
 }
 
 static py::object S2T(const Call& c) {
-    return convert(c[0], kernels().S2T, [](auto& p, const auto& s) { return netparams::S2T(p, s); });
+    return convert(Name::S2T, c[0], kernels().S2T, [](auto& p, const auto& s) { return netparams::S2T(p, s); });
 }
 
-static const Definition S2T_definition{
-    {.name = "S2T", .line = 116, .form = Form::single, .params = {"S"}, .doc = S2T_doc, .impl = S2T}};
+static const Definition S2T_definition{Name::S2T, {.form = Form::single, .params = {"S"}, .impl = S2T}};
 
 static py::object T2S(const Call& c) {
-    return convert(c[0], kernels().T2S, [](auto& p, const auto& t) { return netparams::T2S(p, t); });
+    return convert(Name::T2S, c[0], kernels().T2S, [](auto& p, const auto& t) { return netparams::T2S(p, t); });
 }
 
-static const Definition T2S_definition{
-    {.name = "T2S", .line = 126, .form = Form::single, .params = {"T"}, .doc = T2S_doc, .impl = T2S}};
+static const Definition T2S_definition{Name::T2S, {.form = Form::single, .params = {"T"}, .impl = T2S}};
 
 }  // namespace hidden::netparams

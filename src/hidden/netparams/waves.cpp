@@ -3,13 +3,9 @@
 #include "evaluation/evaluation.hpp"
 #include "formulas.hpp"
 #include "kernels.hpp"
-#include "docs.hpp"
 
 namespace hidden::netparams {
 using namespace evaluation;
-
-// Line of ab2S_SwitchCorrect's generator expression (the function starts at 200).
-constexpr int kSwitchCorrectGenexprLine = 214;
 
 // A recording and the port map, as the numpy path reads them.
 struct Recording {
@@ -96,9 +92,10 @@ static void take_waves(NativeCall& call, PyObject* rec, PyObject* ports) {
 }
 
 template <class Formula>
-static py::object two_port(const Call& c, numeric::Kernel kernel, NumpyWaves numpy, Formula&& formula) {
+static py::object two_port(Name function, const Call& c, numeric::Kernel kernel, NumpyWaves numpy,
+                           Formula&& formula) {
     return evaluate(
-        {Name::np},
+        function,
         [&] {
             NativeCall call;
             if (!plain_ports(c[2].ptr())) return py::object();
@@ -113,23 +110,21 @@ static py::object two_port(const Call& c, numeric::Kernel kernel, NumpyWaves num
 }
 
 static py::object ab2S(const Call& c) {
-    return two_port(c, kernels().ab2S, NumpyWaves{},
+    return two_port(Name::ab2S, c, kernels().ab2S, NumpyWaves{},
                     [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S(p, r1, r2); });
 }
 
-static const Definition ab2S_definition{
-    {.name = "ab2S", .line = 227, .params = {"rec_tx1", "rec_tx2", "ports"}, .doc = ab2S_doc, .impl = ab2S}};
+static const Definition ab2S_definition{Name::ab2S, {.params = {"rec_tx1", "rec_tx2", "ports"}, .impl = ab2S}};
 
 static py::object ab2S_SwitchCorrect(const Call& c) {
     NumpyWaves numpy;
-    numpy.genexpr_line = kSwitchCorrectGenexprLine;
-    return two_port(c, kernels().ab2S_SwitchCorrect, numpy,
+    numpy.genexpr_line = surface::function(Name::ab2S_SwitchCorrect).genexpr_line;
+    return two_port(Name::ab2S_SwitchCorrect, c, kernels().ab2S_SwitchCorrect, numpy,
                     [](auto& p, const auto& r1, const auto& r2) { return netparams::ab2S_SwitchCorrect(p, r1, r2); });
 }
 
 static const Definition ab2S_SwitchCorrect_definition{
-    {.name = "ab2S_SwitchCorrect", .line = 200, .params = {"rec_tx1", "rec_tx2", "ports"},
-     .doc = ab2S_SwitchCorrect_doc, .impl = ab2S_SwitchCorrect}};
+    Name::ab2S_SwitchCorrect, {.params = {"rec_tx1", "rec_tx2", "ports"}, .impl = ab2S_SwitchCorrect}};
 
 // b/a of the transmitting port, the recording's own transmitter found by the
 // exact zero its vector starts with. Anything unusual (no transmitter found,
@@ -171,7 +166,7 @@ static py::object ab2G_native(PyObject* rec, PyObject* ports) {
 static py::object ab2G(const Call& c) {
     py::handle rec = c[0], ports = c[1];
     return evaluate(
-        {Name::np}, [&] { return ab2G_native(rec.ptr(), ports.ptr()); },
+        Name::ab2G, [&] { return ab2G_native(rec.ptr(), ports.ptr()); },
         [&]() -> py::object {
             py::object tx = py::int_(0);
             py::object zero = py::int_(0);
@@ -194,7 +189,6 @@ static py::object ab2G(const Call& c) {
         });
 }
 
-static const Definition ab2G_definition{
-    {.name = "ab2G", .line = 152, .params = {"rec", "ports"}, .doc = ab2G_doc, .impl = ab2G}};
+static const Definition ab2G_definition{Name::ab2G, {.params = {"rec", "ports"}, .impl = ab2G}};
 
 }  // namespace hidden::netparams

@@ -1,5 +1,4 @@
 // Comparison plots: one scikit-rf network per stack, all drawn in one figure.
-#include "docs.hpp"
 #include "runtime/defaults.hpp"
 #include "shell/module.hpp"
 
@@ -47,17 +46,17 @@ py::object compare(const Call& c, Kind kind) {
 static py::object plotCompareDb(const Call& c) { return compare(c, Kind::db); }
 
 static const Definition plotCompareDb_definition{
-    {.name = "plotCompareDb", .line = 655, .params = {"freq_vec", "S_array", "title_array", "settings_str"},
-     .defaults = {defaults::none}, .doc = plotCompareDb_doc, .impl = plotCompareDb}};
+    Name::plotCompareDb, {.params = {"freq_vec", "S_array", "title_array", "settings_str"},
+                          .defaults = {defaults::none}, .impl = plotCompareDb}};
 static py::object plotCompareDeg(const Call& c) { return compare(c, Kind::deg); }
 
 static const Definition plotCompareDeg_definition{
-    {.name = "plotCompareDeg", .line = 675, .params = {"freq_vec", "S_array", "title_array", "settings_str"},
-     .defaults = {defaults::none}, .doc = plotCompareDeg_doc, .impl = plotCompareDeg}};
+    Name::plotCompareDeg, {.params = {"freq_vec", "S_array", "title_array", "settings_str"},
+                           .defaults = {defaults::none}, .impl = plotCompareDeg}};
 static py::object plotCompareDbDeg(const Call& c) { return compare(c, Kind::both); }
 
 static const Definition plotCompareDbDeg_definition{
-    {.name = "plotCompareDbDeg", .line = 695, .params = {"freq_vec", "S_array", "title_array", "settings_str"},
-     .defaults = {defaults::none}, .doc = plotCompareDbDeg_doc, .impl = plotCompareDbDeg}};
+    Name::plotCompareDbDeg, {.params = {"freq_vec", "S_array", "title_array", "settings_str"},
+                             .defaults = {defaults::none}, .impl = plotCompareDbDeg}};
 
 }  // namespace hidden::plots

@@ -2,9 +2,11 @@
 // It carries the attributes of a Python function that inspect and help() read,
 // including a __code__ that describes the parameters.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "function.hpp"
+#include "shell/surface.hpp"
 
 namespace hidden::runtime {
 
@@ -263,6 +265,13 @@ static std::vector<FunctionEntry>& table() {
 
 const std::vector<FunctionEntry>& function_table() { return table(); }
 
-Definition::Definition(FunctionEntry entry) { table().push_back(std::move(entry)); }
+Definition::Definition(Name function, FunctionEntry entry) {
+    if (int(function) < surface::kFirstFunction || function >= Name::count) std::abort();  // a library's name
+    const surface::Function& row = surface::function(function);
+    entry.name = row.name;
+    entry.line = row.line;
+    entry.doc = row.doc;
+    table().push_back(std::move(entry));
+}
 
 }  // namespace hidden

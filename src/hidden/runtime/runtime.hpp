@@ -24,10 +24,13 @@ struct Call {
 using Impl = py::object (*)(const Call&);
 using DefaultMaker = py::object (*)();
 
+// The namespace names, the module's functions among them (shell/surface.hpp).
+enum class Name : int;
+
 // One function of the module.
 struct FunctionEntry {
-    const char* name;
-    int line;  // definition line reported in tracebacks
+    const char* name = nullptr;
+    int line = 0;  // definition line reported in tracebacks
     Form form = Form::normal;
     std::vector<const char*> params = {};
     std::vector<DefaultMaker> defaults = {};  // for the last params, made once at import
@@ -42,10 +45,10 @@ const std::vector<FunctionEntry>& function_table();
 
 // Defines a function of the module: one static Definition beside each
 // implementation, e.g.
-//   static const Definition def{{.name = "S2T", .line = 116, .form = Form::single,
-//                                .params = {"S"}, .doc = S2T_doc, .impl = S2T}};
+//   static const Definition def{Name::S2T, {.form = Form::single, .params = {"S"}, .impl = S2T}};
+// Its name, definition line and docstring are the surface's (shell/surface.hpp).
 struct Definition {
-    explicit Definition(FunctionEntry entry);
+    Definition(Name function, FunctionEntry entry);
 };
 
 // Function objects for the module's namespace.

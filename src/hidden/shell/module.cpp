@@ -1,18 +1,17 @@
 // Module set-up: one module object per process, created once and set up once,
 // with the import sequence that fills its namespace.
 #include <algorithm>
+#include <cstring>
 
 #include "core/setup.hpp"
 #include "state.hpp"
 
 namespace hidden::shell {
 
-static const char kDoc[] = "\nhidden.py\nhidden-source helper functions for QLM-417\n";
-
 static bool set_up = false;
 
 // Line of the statement being run, for the "init orvane_ex.hidden" entry.
-static int current_line = 1;
+static int current_line = surface::kImportLines.start;
 
 static void copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to, bool none_ok) {
     PyObject* v = PyObject_GetAttrString(spec, from);
@@ -123,7 +122,8 @@ static void set_genuine(Name n, py::handle obj) {
 
 static void import_sequence() {
     State& s = state();
-    current_line = 1;
+    const surface::ImportLines& line = surface::kImportLines;
+    current_line = line.start;
     warn_on_version_mismatch();
     init_names();
 
@@ -138,37 +138,37 @@ static void import_sequence() {
     s.print = fetch_builtin("print");
 
     py::none none;
-    current_line = 6;
+    current_line = line.sys;
     py::object sys = import_module("sys", none);
     bind("sys", sys);
 
     if (!modules.contains("matplotlib")) {
-        current_line = 9;
+        current_line = line.matplotlib;
         py::object mpl = import_module("matplotlib", none);
         bind("matplotlib", mpl);
-        current_line = 10;
+        current_line = line.use_tkagg;
         mpl.attr("use")("TkAgg");
     } else {
-        current_line = 13;
+        current_line = line.matplotlib_loaded;
         bind("matplotlib", import_module("matplotlib", none));
     }
-    current_line = 14;
+    current_line = line.pyplot;
     bind("plt", import_module("matplotlib.pyplot", py::make_tuple("*")));
-    current_line = 15;
+    current_line = line.numpy;
     bind("np", import_module("numpy", none));
-    current_line = 16;
+    current_line = line.linalg;
     py::object linalg = import_module("numpy.linalg", py::make_tuple("solve", "det", "inv"));
     bind("solve", import_from(linalg, "solve"));
     bind("det", import_from(linalg, "det"));
     bind("inv", import_from(linalg, "inv"));
-    current_line = 17;
+    current_line = line.scipy;
     bind("sp", import_module("scipy", none));
-    current_line = 18;
+    current_line = line.skrf;
     bind("rf", import_module("skrf", none));
 
     s.windows = std::string(py::str(sys.attr("platform"))) == "win32";
     if (s.windows) {
-        current_line = 22;
+        current_line = line.winsound;
         py::object winsound = import_module("winsound", py::make_tuple("Beep"));
         bind("Beep", import_from(winsound, "Beep"));
     }
@@ -178,9 +178,9 @@ static void import_sequence() {
     // of two lines, with a docstring only on Windows.
     auto& functions = *new std::vector<FunctionEntry>(function_table());
     for (FunctionEntry& f : functions)
-        if (std::string(f.name) == "beep") {
-            f.line = s.windows ? 23 : 27;
-            if (!s.windows) f.doc = nullptr;
+        if (std::strcmp(f.name, surface::name_of(Name::beep)) == 0) {
+            if (s.windows) f.line = surface::kBeepLineOnWindows;
+            else f.doc = nullptr;
         }
     std::stable_sort(functions.begin(), functions.end(),
                      [](const FunctionEntry& a, const FunctionEntry& b) { return a.line < b.line; });
@@ -201,7 +201,7 @@ static void import_sequence() {
     set_genuine(Name::det, nplinalg.attr("det"));
     set_genuine(Name::inv, nplinalg.attr("inv"));
     set_genuine(Name::sp, py::module_::import("scipy"));
-    for (int i = kFirstFunctionName; i < int(Name::count); ++i) {
+    for (int i = surface::kFirstFunction; i < int(Name::count); ++i) {
         PyObject* fn = PyDict_GetItemWithError(s.ns, s.name[i]);
         if (fn) set_genuine(Name(i), fn);
         else if (PyErr_Occurred()) throw py::error_already_set();
@@ -257,7 +257,7 @@ static PyModuleDef_Slot slots[] = {
 };
 
 static PyModuleDef moduledef = {
-    PyModuleDef_HEAD_INIT, "hidden", kDoc, 0, nullptr, slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "hidden", surface::kModuleDoc, 0, nullptr, slots, nullptr, nullptr, nullptr,
 };
 
 PyObject* module_def_init() { return PyModuleDef_Init(&moduledef); }

@@ -2,7 +2,7 @@
 // their functions into, and the namespace they reach at call time.
 #pragma once
 
-#include "names.hpp"
+#include "surface.hpp"
 #include "runtime/runtime.hpp"
 
 namespace hidden {

@@ -9,17 +9,11 @@ State& state() {
     return s;
 }
 
-static const char* const kNames[] = {
-#define HIDDEN_STRING(n) #n,
-    HIDDEN_LIBRARY_NAMES(HIDDEN_STRING) HIDDEN_FUNCTION_NAMES(HIDDEN_STRING)
-#undef HIDDEN_STRING
-};
-
 void init_names() {
     State& s = state();
     for (int i = 0; i < int(Name::count); ++i) {
         if (s.name[i]) continue;
-        s.name[i] = PyUnicode_InternFromString(kNames[i]);
+        s.name[i] = PyUnicode_InternFromString(surface::kNames[i]);
         if (!s.name[i]) throw py::error_already_set();
     }
 }

@@ -1,6 +1,5 @@
 // readSnP: a Touchstone file or a loaded network, as it is or resampled onto a
 // wanted frequency grid.
-#include "docs.hpp"
 #include "runtime/defaults.hpp"
 #include "touchstone.hpp"
 
@@ -90,7 +89,7 @@ static py::object readSnP(const Call& c) {
 }
 
 static const Definition readSnP_definition{
-    {.name = "readSnP", .line = 40, .params = {"path", "freq_desired", "kind"},
-     .defaults = {defaults::none, []() -> py::object { return py::str("dB"); }}, .doc = readSnP_doc, .impl = readSnP}};
+    Name::readSnP, {.params = {"path", "freq_desired", "kind"},
+                    .defaults = {defaults::none, []() -> py::object { return py::str("dB"); }}, .impl = readSnP}};
 
 }  // namespace hidden::touchstone

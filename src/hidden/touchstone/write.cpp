@@ -1,5 +1,4 @@
 // writeSnP: a frequency vector and S-parameters to a Touchstone file, 50 ohm.
-#include "docs.hpp"
 #include "runtime/defaults.hpp"
 #include "touchstone.hpp"
 
@@ -40,7 +39,7 @@ static py::object writeSnP(const Call& c) {
 }
 
 static const Definition writeSnP_definition{
-    {.name = "writeSnP", .line = 99, .params = {"freq_vec", "S_data", "path", "freq_unit"},
-     .defaults = {[]() -> py::object { return py::str("Hz"); }}, .doc = writeSnP_doc, .impl = writeSnP}};
+    Name::writeSnP, {.params = {"freq_vec", "S_data", "path", "freq_unit"},
+                     .defaults = {[]() -> py::object { return py::str("Hz"); }}, .impl = writeSnP}};
 
 }  // namespace hidden::touchstone
