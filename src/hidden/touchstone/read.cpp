@@ -1,7 +1,7 @@
 // readSnP: a Touchstone file or a loaded network, as it is or resampled onto a
 // wanted frequency grid.
 #include "runtime/defaults.hpp"
-#include "touchstone.hpp"
+#include "touchstone/touchstone.hpp"
 
 namespace hidden::touchstone {
 

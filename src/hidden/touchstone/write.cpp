@@ -1,6 +1,6 @@
 // writeSnP: a frequency vector and S-parameters to a Touchstone file, 50 ohm.
 #include "runtime/defaults.hpp"
-#include "touchstone.hpp"
+#include "touchstone/touchstone.hpp"
 
 namespace hidden::touchstone {
 
