@@ -341,6 +341,18 @@ def test_kit_and_budget_values_read_as_people_write_them(value, shown):
     assert quantity(value) == shown
 
 
+@pytest.mark.parametrize("key,value,shown", [
+    ("thru_delay", 1e-12, "1 ps"), ("inductance", 3.84445269e-12, "3.84445 pH"), ("resistance", 50.2, "50.2 Ω"),
+    ("inductance", None, "None"), ("line_lengths", [0.0002, 0.00045], "0.2, 0.45 mm"),
+    ("offsets", {"match": [0.0, 0.0, None], "short": [1e-12, 2e9, 45.0]},
+     "match: none; short: 1 ps, 2 GΩ/s loss, 45 Ω"),
+])
+def test_calibration_parameters_read_with_their_units(key, value, shown):
+    from orvane_ex.report.document import _value_text
+
+    assert _value_text(key, value) == shown
+
+
 def test_reports_leave_pyplot_and_its_back_end_alone(tmp_path):
     import matplotlib
     import matplotlib.pyplot as plt

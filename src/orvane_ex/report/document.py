@@ -16,6 +16,10 @@ from .html import Raw, badge, esc, facts, figure, ghz, number, page, paragraph, 
 
 # units of the parameters calibrations keep (lengths in metres, shown in mm)
 LENGTHS = {"line_lengths", "thru_length", "reflect_offset", "ref_plane", "phys_length"}
+# and the others with a unit: (scale, unit) of the value shown
+UNITS = {"thru_delay": (1e12, "ps"), "inductance": (1e12, "pH"), "inductance_estimate": (1e12, "pH"),
+         "resistance": (1.0, "Ω"), "z0": (1.0, "Ω"), "z0_line": (1.0, "Ω"), "z0_ref": (1.0, "Ω"),
+         "c0": (1e12, "pF/m")}
 
 # what a budget's plain numbers are (the rest carry their unit in the text)
 BUDGET_UNITS = {"noise.floor": "linear, relative to the source", "connector.port1": "linear",
@@ -89,7 +93,24 @@ def _value_text(key: str, value) -> str:
             return ", ".join(f"{v * 1e3:.6g}" for v in values) + " mm"
     if key == "er_est":
         return f"{value} (relative permittivity, an estimate)"
+    if key == "offsets" and isinstance(value, Mapping):
+        return "; ".join(f"{name}: {_offset_text(v)}" for name, v in value.items())
+    if key in UNITS and isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value):
+        scale, unit = UNITS[key]
+        return f"{value * scale:.6g} {unit}"
     return str(value)
+
+
+def _offset_text(offset) -> str:
+    """An on-wafer standard's offset [delay s, loss ohm/s, z0 ohm or None]."""
+    if not (isinstance(offset, (list, tuple)) and len(offset) == 3
+            and all(isinstance(v, (int, float)) or v is None for v in offset)):
+        return str(offset)
+    delay, loss, z0 = offset
+    if not delay and not loss:
+        return "none"
+    parts = [f"{delay * 1e12:.6g} ps"] + ([f"{loss / 1e9:.6g} GΩ/s loss"] if loss else [])
+    return ", ".join(parts + [f"{z0:.6g} Ω" if z0 is not None else "the reference impedance"])
 
 
 def _flatten(prefix: str, value, out: list) -> None:
