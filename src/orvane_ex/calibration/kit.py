@@ -31,7 +31,6 @@ import contextlib
 import dataclasses
 import math
 import os
-import re
 import stat
 import tomllib
 from importlib import resources
@@ -41,6 +40,7 @@ import numpy as np
 
 from .. import _native
 from .._common import interp as _interp
+from .._common import units
 from .._common.atomic import written_whole
 from .._common.constants import SPEED_OF_LIGHT
 from .._common.convention import Convention, in_convention
@@ -55,10 +55,6 @@ class KitError(ValueError):
 
 
 # -- quantities with units -------------------------------------------------------
-
-_PREFIX = {"f": 1e-15, "p": 1e-12, "n": 1e-9, "u": 1e-6, "µ": 1e-6, "m": 1e-3, "c": 1e-2, "": 1.0, "k": 1e3,
-           "M": 1e6, "G": 1e9, "T": 1e12}
-_NUMBER = r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?"
 
 # quantity: (base unit, what to call it, prefixes allowed, largest magnitude of
 # any kit's). The limits are far beyond real standards (femtofarads,
@@ -88,23 +84,10 @@ def _quantity(value: Any, quantity: str, where: str, power: int = 0) -> float:
     """A number in SI units from a number or a string such as '29.24 ps'."""
     base, what, prefixes, largest = _QUANTITIES[quantity]
     base = _polynomial_unit(base, power)
-    if isinstance(value, bool) or not isinstance(value, (int, float, str)):
-        raise KitError(f"{where}: expected {what} ({base}), got {value!r}")
-    if isinstance(value, str):
-        m = re.fullmatch(rf"\s*({_NUMBER})\s*(\S*)\s*", value)
-        if not m:
-            raise KitError(f"{where}: '{value}' is not a number with a unit")
-        number, unit = float(m.group(1)), m.group(2).replace("Ω", "ohm").replace("Ohm", "ohm")
-        if unit == "":
-            scale = 1.0
-        elif unit.endswith(base) and (unit[: -len(base)] in _PREFIX if prefixes else unit == base):
-            scale = _PREFIX[unit[: -len(base)]]
-        else:
-            raise KitError(f"{where}: '{value}' is not {what} (expected {base}, with an SI prefix or none)")
-        value = number * scale
-    value = float(value)
-    if not math.isfinite(value):
-        raise KitError(f"{where}: {value} is not finite")
+    try:
+        value = units.quantity(value, base, what, prefixes=prefixes)
+    except units.UnitError as e:
+        raise KitError(f"{where}: {e}") from None
     largest /= _POLYNOMIAL_REACH ** power
     if abs(value) > largest:
         raise KitError(f"{where}: {value:g} {base} is not physical for a standard (at most {largest:g} {base})")
