@@ -23,18 +23,11 @@ from orvane_ex import calset, cli, touchstone  # noqa: E402
 from orvane_ex.calkit import example_kit  # noqa: E402
 from orvane_ex._common.cascade import cascade  # noqa: E402
 from skrf_nets import network_maker, two_port_reflects  # noqa: E402
+from timing import best_of  # noqa: E402
 
 N = 1601
 WHOLE_SIZES = (201, 1601, 16001)
 
-
-def best_of(call, repeat=7):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def skrf_kit(f, kit):
@@ -75,7 +68,7 @@ def main(argv=None):
     whole_twelve_term(rng)
     print(f"-- {N} points")
 
-    ours = best_of(lambda: (kit.reflect(f), kit.thru(f)))
+    ours = best_of(lambda: (kit.reflect(f), kit.thru(f)), 7)
     theirs = best_of(lambda: skrf_kit(f, kit), 3)
     print(f"kit evaluation (open, short, load, thru)   {theirs / ours:7.1f}x  "
           f"({ours * 1e3:.3f} ms / scikit-rf {theirs * 1e3:.1f} ms)", flush=True)
@@ -239,7 +232,7 @@ def multiline(rng, f):
     lengths = [0.003, 0.010, 0.020, 0.035]
     thru, refl, lines = measure(line(0)), measure(reflect), [measure(line(x)) for x in lengths]
     ours = best_of(lambda: trl.multiline_trl(f, thru, refl, lines, line_lengths=lengths, er_est=3.0,
-                                             convention="engineering"))
+                                             convention="engineering"), 7)
     nets = [network_maker(f)(s) for s in [thru, refl, *lines]]
 
     def theirs_run():

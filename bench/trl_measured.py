@@ -6,7 +6,6 @@ device per S-parameter, effective permittivity, a line left out, speed.
 """
 import os
 import sys
-import time
 import warnings
 
 import numpy as np
@@ -14,15 +13,8 @@ import skrf
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from test_calibration_trl_measured import LENGTHS_UM, THRU, Measured, corrected_by_nist  # noqa: E402
+from timing import best_of  # noqa: E402
 
-
-def best_of(call, repeat=5):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def table(ours, theirs):

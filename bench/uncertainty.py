@@ -19,18 +19,11 @@ import numpy as np
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from scenarios import scenario  # noqa: E402
 from test_uncertainty_propagation import BUDGET, perturbed_kit  # noqa: E402
+from timing import best_of  # noqa: E402
 
 from orvane_ex.calibration import METHODS  # noqa: E402
 from orvane_ex.uncertainty import Budget, monte_carlo  # noqa: E402
 
-
-def best_of(call, repeat=5):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def built(method, **kw):
