@@ -42,6 +42,29 @@ class Data:
         return out
 
 
+def given_network(f_or_network, s, convention: str):
+    """The Network given in place of (f, s), or None when they are arrays;
+    refuses both at once, and a Network in the board's convention."""
+    if not is_network(f_or_network):
+        return None
+    if s is not None:
+        raise TypeError("give either a Network or (f, s), not both")
+    if convention != "engineering":
+        raise ValueError("a Network is in the e^{jwt} (engineering) convention; convention='board' is for arrays")
+    return f_or_network
+
+
+def numbers(s, name: str) -> np.ndarray:
+    """`s` as an array of numbers (refusing ragged lists, objects and text)."""
+    try:
+        s = np.asarray(s)
+    except Exception as e:  # ragged lists and the like
+        raise ValueError(f"{name} must be an array of S-parameters: {e}") from None
+    if s.dtype == object or not (np.issubdtype(s.dtype, np.number) or s.dtype == bool):
+        raise ValueError(f"{name} must hold numbers, not {s.dtype}")
+    return s
+
+
 def take(f_or_network, s=None, *, convention: str = "engineering", name: str = "s",
          min_points: int = 2) -> Data:
     """Reads (f, s) arrays or a Network; checks the grid and the values.
@@ -51,13 +74,8 @@ def take(f_or_network, s=None, *, convention: str = "engineering", name: str = "
     definition, so `convention` must stay 'engineering' with one."""
     if convention not in CONVENTIONS:
         raise ValueError(f"convention must be 'engineering' or 'board', not {convention!r}")
-    network = None
-    if is_network(f_or_network):
-        if s is not None:
-            raise TypeError("give either a Network or (f, s), not both")
-        if convention != "engineering":
-            raise ValueError("a Network is in the e^{jwt} (engineering) convention; convention='board' is for arrays")
-        network = f_or_network
+    network = given_network(f_or_network, s, convention)
+    if network is not None:
         f, s = network.f, network.s
         if s.shape[1:] == (1, 1):
             s_arr = np.asarray(s, complex)[:, 0, 0]
@@ -67,13 +85,7 @@ def take(f_or_network, s=None, *, convention: str = "engineering", name: str = "
         if s is None:
             raise TypeError(f"{name} is missing: give a Network, or the frequencies f (Hz) and {name}")
         f = f_or_network
-        try:
-            s_arr = np.asarray(s)
-        except Exception as e:  # ragged lists and the like
-            raise ValueError(f"{name} must be an array of S-parameters: {e}") from None
-        if s_arr.dtype == object or not (np.issubdtype(s_arr.dtype, np.number) or s_arr.dtype == bool):
-            raise ValueError(f"{name} must hold numbers, not {s_arr.dtype}")
-        s_arr = s_arr.astype(complex)
+        s_arr = numbers(s, name).astype(complex)
     try:
         f = np.asarray(f, dtype=float)
     except (TypeError, ValueError):

@@ -31,7 +31,7 @@ import numpy as np
 
 from .. import _native
 from .._common.convention import Convention, in_convention
-from .._common.network import is_network
+from .._common.network import given_network, numbers
 
 TouchstoneError = _native.TouchstoneError
 
@@ -237,12 +237,8 @@ def write(path, f, s=None, *, version: Version = "1.1", z0=None, parameter: Para
     OSError
         When the file cannot be written (nothing is left behind).
     """
-    if is_network(f):
-        if s is not None:
-            raise TypeError("give either a Network or (f, s), not both")
-        if convention != "engineering":
-            raise ValueError("a Network is in the e^{jwt} (engineering) convention; convention='board' is for arrays")
-        net = f
+    net = given_network(f, s, convention)
+    if net is not None:
         if z0 is not None:
             net = net.copy()
             net.renormalize(np.broadcast_to(np.asarray(z0, float), (net.nports,)))
@@ -253,12 +249,7 @@ def write(path, f, s=None, *, version: Version = "1.1", z0=None, parameter: Para
         f, s, z0 = net.f, net.s, ref[0].real
     elif s is None:
         raise TypeError("s is missing: give a Network, or the frequencies f (Hz) and s")
-    try:
-        s = np.asarray(s)
-    except Exception as e:  # ragged lists and the like
-        raise ValueError(f"s must be an array of S-parameters: {e}") from None
-    if s.dtype == object or not (np.issubdtype(s.dtype, np.number) or s.dtype == bool):
-        raise ValueError(f"s must hold numbers, not {s.dtype}")
+    s = numbers(s, "s")
     if s.ndim == 1:
         s = s[:, None, None]
     s = in_convention(s.astype(complex, copy=False), convention)
