@@ -116,6 +116,26 @@ def plot(args, f, stacks, titles):
                                  f"virtual QLM-417, seed {args.seed}, {args.method}")
 
 
+def saved(args, f, results, truth, kept, reports):
+    """Writes the kept result (`kept`: its name in `results`, the files'
+    name, its calibration) as dut_<name>.s2p and <name>.npz, the comparison
+    figures and the reports ([({name: cal}, {label: raw device})]), and
+    lists them."""
+    from orvane_ex import demo_views
+    from orvane_ex.files import touchstone
+
+    label, name, cal = kept
+    s2p = os.path.join(args.out, f"dut_{name}.s2p")
+    touchstone.write(s2p, f, results[label], convention="board")
+    cal_path = os.path.join(args.out, f"{name.replace('_', '-')}.npz")
+    cal.save(cal_path)
+    written = [s2p, cal_path, *plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])]
+    for cals, devices in reports:
+        written += demo_views.reports(args.out, cals, devices)
+    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in written))
+    return 0
+
+
 def solt(args, settings):
     import numpy as np
 
@@ -220,7 +240,6 @@ def multiline(args, settings):
     from orvane_ex import hidden
     from orvane_ex._common.constants import SPEED_OF_LIGHT
     from orvane_ex.calibration import trl
-    from orvane_ex.files import touchstone
     from orvane_ex.virtual_board import PORTS, Board, PlanarMedium
 
     medium = PlanarMedium()
@@ -254,16 +273,8 @@ def multiline(args, settings):
     print(f"  largest difference over the band: {np.max(np.abs(eps - board_eps)):.2g}; "
           f"worst condition: {multi.terms['condition'].min():.2f}")
 
-    s2p = os.path.join(args.out, "dut_multiline_trl.s2p")
-    touchstone.write(s2p, f, results["multiline TRL"], convention="board")
-    cal_path = os.path.join(args.out, "multiline-trl.npz")
-    multi.save(cal_path)
-    pngs = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
-    from orvane_ex import demo_views
-
-    pages = demo_views.reports(args.out, {"trl": single, "multiline-trl": multi}, {"DUT": Sm})
-    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in (s2p, cal_path, *pngs, *pages)))
-    return 0
+    return saved(args, f, results, truth, ("multiline TRL", "multiline_trl", multi),
+                 [({"trl": single, "multiline-trl": multi}, {"DUT": Sm})])
 
 
 def onwafer(args, settings):
@@ -271,7 +282,6 @@ def onwafer(args, settings):
 
     from orvane_ex import hidden
     from orvane_ex.calibration import lrm
-    from orvane_ex.files import touchstone
     from orvane_ex.virtual_board import PORTS, Board, ImpedanceStandardSubstrate
 
     f = settings.freqRange.f
@@ -306,16 +316,8 @@ def onwafer(args, settings):
     print(f"\nLRRM's fitted match inductance: {cal_lrrm.parameters['inductance'] * 1e12:.3f} pH "
           f"(the substrate's load: {iss.load_inductance * 1e12:g} pH)")
 
-    s2p = os.path.join(args.out, "dut_lrrm.s2p")
-    touchstone.write(s2p, f, results["LRRM"], convention="board")
-    cal_path = os.path.join(args.out, "lrrm.npz")
-    cal_lrrm.save(cal_path)
-    pngs = plot(args, f, list(results.values()) + [truth], list(results) + ["true device"])
-    from orvane_ex import demo_views
-
-    pngs += demo_views.reports(args.out, {"lrm": cal_lrm, "lrrm": cal_lrrm}, {"DUT": Dm})
-    pngs += demo_views.reports(args.out, {"trm": cal_trm}, {"DUT (flush thru)": Dz})
-    print(f"\nwrote in {args.out}: " + ", ".join(os.path.basename(p) for p in [s2p, cal_path, *pngs]))
+    return saved(args, f, results, truth, ("LRRM", "lrrm", cal_lrrm),
+                 [({"lrm": cal_lrm, "lrrm": cal_lrrm}, {"DUT": Dm}), ({"trm": cal_trm}, {"DUT (flush thru)": Dz})])
 
 
 def fixture(args, settings):
