@@ -18,11 +18,10 @@ import skrf  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from test_calibration_onwafer import Substrate, both, scikit_rf  # noqa: E402
-from test_virtual_board_onwafer import calibrate, probed, substrate_for  # noqa: E402
+from test_virtual_board_onwafer import calibrate, noise_budget, probed, substrate_for  # noqa: E402
 
 from orvane_ex.calibration import lrm  # noqa: E402
 from orvane_ex.calibration.skrf_bridge import coefs  # noqa: E402
-from orvane_ex.uncertainty import Budget  # noqa: E402
 
 METHODS = ("lrm", "trm", "lrrm")
 
@@ -63,10 +62,7 @@ def noise_table(noise_db=-65.0):
         iss = substrate_for(method)
         board, readings = probed(iss, noise_db=noise_db)
         cal = calibrate(method, iss, readings)
-        _, loads = probed(iss, names=["LOAD"] * 20, board=board)
-        loads = np.array([x[:, 0, 0] for x in loads])
-        floor = float(np.sqrt(np.mean(np.abs(loads - loads.mean(axis=0)) ** 2)))
-        u = cal.apply(readings[-1], budget=Budget.from_dict({"noise": {"floor": floor}}))
+        u = cal.apply(readings[-1], budget=noise_budget(iss, board))
         error = np.abs(u.s - board.device)
         # a complex error against the standard uncertainty of each of its parts
         sigma = np.sqrt(np.einsum("nii->ni", u.cov).reshape(len(cal.f), 4, 2).sum(axis=2) / 2).reshape(error.shape)

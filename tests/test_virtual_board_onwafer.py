@@ -60,6 +60,14 @@ def test_the_virtual_substrate_calibrates_the_board_exactly(method):
         assert cal.parameters["inductance"] == pytest.approx(iss.load_inductance, rel=1e-7)
 
 
+def noise_budget(iss, board, sweeps=20):
+    """A budget of the readings' noise floor, from more sweeps of the load."""
+    _, loads = probed(iss, names=["LOAD"] * sweeps, board=board)
+    loads = np.array([x[:, 0, 0] for x in loads])
+    floor = float(np.sqrt(np.mean(np.abs(loads - loads.mean(axis=0)) ** 2)))
+    return Budget.from_dict({"noise": {"floor": floor}})
+
+
 @pytest.mark.filterwarnings("ignore::orvane_ex.calibration.lrm.OnWaferWarning")
 @pytest.mark.parametrize("method", ["lrm", "trm", "lrrm"])
 def test_noisy_board_errors_lie_within_the_propagated_uncertainty(method):
@@ -69,11 +77,7 @@ def test_noisy_board_errors_lie_within_the_propagated_uncertainty(method):
     iss = substrate_for(method)
     board, readings = probed(iss, noise_db=-65.0)
     cal = calibrate(method, iss, readings)
-    # the noise floor of the readings, from 20 more sweeps of the load
-    _, loads = probed(iss, names=["LOAD"] * 20, board=board)
-    loads = np.array([x[:, 0, 0] for x in loads])
-    floor = float(np.sqrt(np.mean(np.abs(loads - loads.mean(axis=0)) ** 2)))
-    u = cal.apply(readings[-1], budget=Budget.from_dict({"noise": {"floor": floor}}))
+    u = cal.apply(readings[-1], budget=noise_budget(iss, board))
     error = np.abs(u.s - board.device)
     normalised = error / u.std_magnitude()
     assert np.max(error) > 1e-4                    # the noise shows
